@@ -1,0 +1,28 @@
+#include "EntryName.h"
+
+#include "TextSearch.h"
+
+const char* const kInnerSetupName = "RezuviZiduRuzudUvovovaz.exe";
+
+bool isSafeEntryName(const std::string& name)
+{
+    if (name.empty() || name[0] == '/' || name[0] == '\\')
+        return false;
+    if (name.find('\0') != std::string::npos || name.find(':') != std::string::npos)
+        return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("/\\", start);
+        if (end == std::string::npos)
+            end = name.size();
+        if (name.compare(start, end - start, "..") == 0)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool isStagedUpdateName(const std::string& name)
+{
+    return findCaseInsensitive(name, "ZevozoDezuda") >= 0 && findCaseInsensitive(name, ".zip") >= 0;
+}

@@ -1,0 +1,44 @@
+#include "PeImage.h"
+
+namespace {
+
+uint32_t read16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t read32(const uint8_t* p) { return read16(p) | read16(p + 2) << 16; }
+
+const uint32_t kSecurityDirectory = 4;
+
+} // namespace
+
+uint64_t payloadSearchSize(const uint8_t* image, uint64_t imageSize)
+{
+    if (image == nullptr || imageSize < 0x40 || image[0] != 'M' || image[1] != 'Z')
+        return imageSize;
+    const uint64_t pe = read32(image + 0x3C);
+    // Signature (4), file header (20), optional header magic (2).
+    if (pe + 26 > imageSize || read32(image + pe) != 0x00004550)
+        return imageSize;
+    const uint64_t optional = pe + 24;
+    const uint32_t magic = read16(image + optional);
+    uint64_t directories;
+    uint64_t countField;
+    if (magic == 0x10B) {          // PE32
+        countField = optional + 92;
+        directories = optional + 96;
+    } else if (magic == 0x20B) {   // PE32+
+        countField = optional + 108;
+        directories = optional + 112;
+    } else {
+        return imageSize;
+    }
+    if (countField + 4 > imageSize || read32(image + countField) <= kSecurityDirectory)
+        return imageSize;
+    const uint64_t entry = directories + 8 * kSecurityDirectory;
+    if (entry + 8 > imageSize)
+        return imageSize;
+    // The certificate table is the one directory given as a file offset.
+    const uint64_t offset = read32(image + entry);
+    const uint64_t size = read32(image + entry + 4);
+    if (offset == 0 || size == 0 || offset + size != imageSize)
+        return imageSize;
+    return offset;
+}

@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "LogLevel.h"
+
+// One log line in the making: built on the stack, values streamed into it, and
+// handed to the log service when it goes out of scope. A record made before the
+// service exists is never written.
+class LogRecord {
+public:
+    LogRecord(LogLevel level, const char* sourceFile, const char* functionName, int32_t line);
+    ~LogRecord();
+    LogRecord(const LogRecord&) = delete;
+    LogRecord& operator=(const LogRecord&) = delete;
+
+    LogRecord& operator<<(const char* text);           // bytes widened by sign extension
+    LogRecord& operator<<(const std::string& text);    // same
+    LogRecord& operator<<(const wchar_t* text);
+    LogRecord& operator<<(const std::wstring& text);
+    LogRecord& operator<<(int32_t value);               // as "%d"
+    LogRecord& operator<<(uint32_t value);              // as "%u"
+
+private:
+    LogLevel level;
+    const char* sourceFile;
+    const char* functionName;
+    int32_t line;
+    std::wstring text;
+};
+
+// The usual way to log: LOG_RECORD(LogLevel::Event, "prepareWorkArea") << "Version: " << ...;
+#define LOG_RECORD(level, function) LogRecord((level), LOG_SOURCE_FILE, (function), __LINE__)
