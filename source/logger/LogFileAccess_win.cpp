@@ -1,0 +1,95 @@
+#include "LogFileAccess_win.h"
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace {
+
+// Owns a handle from CreateFileW.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle(handle) {}
+    ~FileHandle()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    HANDLE get() const { return handle; }
+    bool valid() const { return handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle;
+};
+
+// Owns memory the security API hands out for LocalFree.
+template <typename T>
+class LocalPtr {
+public:
+    LocalPtr() = default;
+    ~LocalPtr()
+    {
+        if (ptr)
+            LocalFree(ptr);
+    }
+    LocalPtr(const LocalPtr&) = delete;
+    LocalPtr& operator=(const LocalPtr&) = delete;
+    T get() const { return ptr; }
+    T* out() { return &ptr; }
+
+private:
+    T ptr = nullptr;
+};
+
+void fillGrant(EXPLICIT_ACCESS_W& entry, PSID sid)
+{
+    ZeroMemory(&entry, sizeof(entry));
+    entry.grfAccessPermissions = GENERIC_ALL;
+    entry.grfAccessMode = GRANT_ACCESS;
+    entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entry.Trustee.pMultipleTrustee = nullptr;
+    entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
+}
+
+} // namespace
+
+bool SetLogFileAccess(const wchar_t* path)
+{
+    if (!path)
+        return false;
+    // Asking for the access list only, not the data, lets this succeed while
+    // the log stream holds the file open.
+    FileHandle file(CreateFileW(path, READ_CONTROL | WRITE_DAC, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid())
+        return false;
+
+    // On failure the list stays null and the new one holds only our two grants.
+    PACL currentDacl = nullptr;
+    LocalPtr<PSECURITY_DESCRIPTOR> descriptor;
+    GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                    &currentDacl, nullptr, descriptor.out());
+
+    LocalPtr<PSID> users;
+    if (!ConvertStringSidToSidW(L"S-1-5-32-545", users.out()))
+        return false;
+    LocalPtr<PSID> everyone;
+    if (!ConvertStringSidToSidW(L"S-1-1-0", everyone.out()))
+        return false;
+
+    EXPLICIT_ACCESS_W grants[2];
+    fillGrant(grants[0], users.get());
+    fillGrant(grants[1], everyone.get());
+
+    LocalPtr<PACL> newDacl;
+    if (SetEntriesInAclW(2, grants, currentDacl, newDacl.out()) != ERROR_SUCCESS)
+        return false;
+
+    return SetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                           nullptr, newDacl.get(), nullptr) == ERROR_SUCCESS;
+}
