@@ -1,0 +1,104 @@
+// The test inner setup: records how it was started and exits 0.
+// Writes, as UTF-8 JSON, to the file named by RECORD_RUN_OUTPUT (or
+// record_run.json beside its own exe):
+//   {"raw": GetCommandLineW(), "argv": [CommandLineToArgvW split],
+//    "crt_argv": [the C runtime's split], "cwd": current directory,
+//    "exe": own module path}
+// The file appears whole: it is written under a temporary name and renamed.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "JsonWrite.h"
+
+namespace {
+
+std::wstring modulePath()
+{
+    std::vector<wchar_t> buffer(260);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(),
+                                                static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return std::wstring();
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring currentDirectory()
+{
+    const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    if (needed == 0)
+        return std::wstring();
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetCurrentDirectoryW(needed, buffer.data());
+    return std::wstring(buffer.data(), length < needed ? length : 0);
+}
+
+std::wstring environmentValue(const wchar_t* name)
+{
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed == 0)
+        return std::wstring();
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetEnvironmentVariableW(name, buffer.data(), needed);
+    return std::wstring(buffer.data(), length < needed ? length : 0);
+}
+
+std::vector<std::wstring> shellSplit(const wchar_t* line)
+{
+    std::vector<std::wstring> out;
+    int count = 0;
+    if (LPWSTR* split = CommandLineToArgvW(line, &count)) {
+        for (int i = 0; i < count; ++i)
+            out.emplace_back(split[i]);
+        LocalFree(split);
+    }
+    return out;
+}
+
+bool writeWhole(const std::wstring& path, const std::string& content)
+{
+    const std::wstring temporary = path + L".partial";
+    FILE* file = _wfopen(temporary.c_str(), L"wb");
+    if (!file)
+        return false;
+    const bool written = fwrite(content.data(), 1, content.size(), file) == content.size();
+    if (fclose(file) != 0 || !written)
+        return false;
+    return MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::wstring exe = modulePath();
+    std::wstring output = environmentValue(L"RECORD_RUN_OUTPUT");
+    if (output.empty()) {
+        const size_t slash = exe.find_last_of(L"\\/");
+        output = (slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash + 1)) +
+                 L"record_run.json";
+    }
+
+    const wchar_t* raw = GetCommandLineW();
+    std::vector<std::wstring> crtArgv;
+    wchar_t** crtSplit = __wargv ? __wargv : argv;
+    const int crtCount = __wargv ? __argc : argc;
+    for (int i = 0; i < crtCount; ++i)
+        crtArgv.emplace_back(crtSplit[i]);
+
+    std::string content = "{\"raw\": " + json::quote(raw ? raw : L"");
+    content += ", \"argv\": " + json::quoteList(shellSplit(raw));
+    content += ", \"crt_argv\": " + json::quoteList(crtArgv);
+    content += ", \"cwd\": " + json::quote(currentDirectory());
+    content += ", \"exe\": " + json::quote(exe);
+    content += "}\n";
+    return writeWhole(output, content) ? 0 : 1;
+}
