@@ -1,0 +1,32 @@
+#pragma once
+#include <cstdint>
+
+// The extra field of a directory or local header: blocks of a 2-byte ID, a
+// 2-byte size d and d bytes of data.
+
+const uint16_t kZip64ExtraId = 0x0001;
+const uint32_t kSentinel32 = 0xFFFFFFFFu;
+const uint16_t kSentinel16 = 0xFFFFu;
+
+// Finds the first Zip64 block. `data`/`size` stay null/0 when there is none.
+// False when a block claims more bytes than the extra field holds; a tail of
+// fewer than 4 bytes (padding some tools leave) ends the walk quietly.
+bool findZip64Block(const uint8_t* extra, uint32_t extraLength, const uint8_t*& data,
+                    uint32_t& size);
+
+// Reads the 64-bit values of a Zip64 block one after another, refusing to
+// run past the block's end.
+class Zip64BlockCursor
+{
+public:
+    Zip64BlockCursor(const uint8_t* data, uint32_t size) : at(data), left(size) {}
+
+    // Replaces `value` with the next 8 bytes when it holds the 32-bit sentinel.
+    bool takeIfSentinel(uint64_t& value);
+    // The 4-byte disk number, when the 16-bit field holds its sentinel.
+    bool takeDiskIfSentinel(uint16_t& value);
+
+private:
+    const uint8_t* at;
+    uint32_t left;
+};

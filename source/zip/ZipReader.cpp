@@ -1,0 +1,161 @@
+#include "ZipReader.h"
+
+#include <utility>
+
+#include "ZipBytes.h"
+#include "ZipExtraction.h"
+#include "ZipOutputCheck.h"
+
+namespace {
+
+const uint64_t kReserveLimit = 65536;
+
+// Searches the window from its last possible 4-byte position down to its
+// start; the match nearest the end wins. Returns the match's offset in the
+// window, or -1.
+int64_t findSignatureBackwards(const uint8_t* window, uint32_t windowSize, uint32_t signature)
+{
+    for (int64_t pos = static_cast<int64_t>(windowSize) - 4; pos >= 0; --pos) {
+        if (readU32(window + pos) == signature)
+            return pos;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool ZipReader::open(const uint8_t* image, uint64_t imageSize)
+{
+    if (!image || imageSize < kSearchWindow)
+        return false;
+    const uint64_t windowStart = imageSize - kSearchWindow;
+    const uint8_t* window = image + windowStart;
+
+    const int64_t endAt = findSignatureBackwards(window, kSearchWindow, ZipEndRecord::kSignature);
+    if (endAt < 0)
+        return false;
+    uint32_t length = 0;
+    if (!endRecord_.parse(window + endAt, kSearchWindow - endAt, length))
+        return false;
+
+    // The central directory is taken to end where the end record begins.
+    const uint64_t endPosition = windowStart + endAt;
+    uint64_t directoryEnd = endPosition;
+    uint64_t directorySize = endRecord_.centralDirectorySize;
+    uint64_t directoryOffset = endRecord_.centralDirectoryOffset;
+    uint64_t entryCount = endRecord_.totalEntries;
+
+    const int64_t locatorAt = findSignatureBackwards(window, kSearchWindow, Zip64Locator::kSignature);
+    if (locatorAt >= 0 && kSearchWindow - locatorAt >= Zip64Locator::kFixedSize) {
+        const int64_t zip64At =
+            findSignatureBackwards(window, kSearchWindow, Zip64EndRecord::kSignature);
+        if (zip64At >= 0 &&
+            zip64EndRecord_.parse(window + zip64At, kSearchWindow - zip64At, length)) {
+            isZip64_ = true;
+            directoryEnd = windowStart + zip64At;
+            directorySize = zip64EndRecord_.centralDirectorySize;
+            directoryOffset = zip64EndRecord_.centralDirectoryOffset;
+            entryCount = zip64EndRecord_.totalEntries;
+        }
+    }
+
+    // A directory larger than what precedes its end, or an offset beyond the
+    // directory's real position, would put the archive before the image.
+    if (directorySize > directoryEnd)
+        return false;
+    const uint64_t directoryPosition = directoryEnd - directorySize;
+    if (directoryOffset > directoryPosition)
+        return false;
+    prefix_ = directoryPosition - directoryOffset;
+    archiveBase_ = image + prefix_;
+    archiveSize_ = imageSize - prefix_;
+
+    if (!readCentralDirectory(directoryOffset, directorySize, entryCount))
+        return false;
+    isOpen_ = true;
+    return true;
+}
+
+bool ZipReader::readCentralDirectory(uint64_t offset, uint64_t size, uint64_t count)
+{
+    if (static_cast<uint32_t>(size) > kMaxDirectorySize)
+        return false;
+    const uint8_t* position = archiveBase_ + offset;
+    const uint64_t available = archiveSize_ - offset;
+    uint64_t consumed = 0;
+    // Reserve only what real headers could fill (each takes at least 46
+    // bytes), and not too much at once: a made-up count must not make a
+    // large allocation fail before any header was read.
+    uint64_t reserve = available / ZipEntryInfo::kFixedSize;
+    if (count < reserve)
+        reserve = count;
+    if (reserve > kReserveLimit)
+        reserve = kReserveLimit;
+    entries_.reserve(static_cast<size_t>(reserve));
+    for (uint64_t read = 0; read < count; ++read) {
+        ZipEntryInfo entry;
+        uint32_t length = 0;
+        if (!entry.parse(position + consumed, available - consumed, length))
+            return false;
+        entries_.push_back(std::move(entry));
+        consumed += length;
+    }
+    directoryLoaded_ = true;
+    return true;
+}
+
+bool ZipReader::getEntryInfo(uint32_t index, ZipEntryInfo& out) const
+{
+    if (!directoryLoaded_ || index >= entries_.size())
+        return false;
+    out = entries_[index];
+    return true;
+}
+
+bool ZipReader::extract(uint32_t index, ZipReaderCallback& sink)
+{
+    if (!isOpen_ || !directoryLoaded_ || index >= entries_.size())
+        return false;
+    return extractEntry(entries_[index], sink);
+}
+
+bool ZipReader::extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink) const
+{
+    if (entry.localHeaderOffset >= archiveSize_)
+        return false;
+    const uint8_t* headerAt = archiveBase_ + entry.localHeaderOffset;
+    const uint64_t available = archiveSize_ - entry.localHeaderOffset;
+    ZipLocalHeader local;
+    uint32_t headerLength = 0;
+    if (!local.parse(headerAt, available, headerLength))
+        return false;
+    const uint8_t* data = headerAt + headerLength;
+    const uint64_t dataAvailable = available - headerLength;
+
+    ZipOutputCheck check(entry.uncompressedSize, entry.crc32);
+    bool delivered = false;
+    switch (local.compressionMethod) {
+    case kMethodStored: {
+        // With a data descriptor the local sizes are zero; the directory has them.
+        const bool sizesFollow = ((local.flags | entry.flags) & kFlagDataDescriptor) != 0;
+        const uint64_t size = sizesFollow ? entry.compressedSize : local.compressedSize;
+        if (size > dataAvailable)
+            return false;
+        delivered = extractStored(data, size, sink, check);
+        break;
+    }
+    case kMethodDeflated:
+        if (entry.compressedSize > dataAvailable)
+            return false;
+        delivered = extractDeflated(data, entry.compressedSize, sink, check);
+        break;
+    default:
+        // Unknown methods deliver nothing; the check below still holds them
+        // to the declared size, so only an empty entry succeeds.
+        delivered = true;
+        break;
+    }
+    if (!delivered || !check.matches())
+        return false;
+    return sink.finish();
+}

@@ -1,0 +1,54 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "ZipEntryInfo.h"
+#include "ZipReaderCallback.h"
+#include "ZipRecords.h"
+
+// Reads a ZIP archive that lies somewhere inside a larger memory image (an
+// executable with the archive appended and a signature after it). The image
+// is borrowed, never copied or changed, and must outlive the reader.
+class ZipReader
+{
+public:
+    // Only the last this-many bytes of the image are searched for the end record.
+    static const uint32_t kSearchWindow = 16384;
+    static const uint32_t kMaxDirectorySize = 0x4000000;
+
+    ZipReader() = default;
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
+
+    // Finds the end record near the end of the image, works out where the
+    // archive begins and reads the whole central directory. Called once.
+    bool open(const uint8_t* image, uint64_t imageSize);
+
+    const std::vector<ZipEntryInfo>& entries() const { return entries_; }
+    // False (and `out` untouched) before the directory is read or past the end.
+    bool getEntryInfo(uint32_t index, ZipEntryInfo& out) const;
+    // Delivers entry `index` to `sink` and checks it against the directory's
+    // size and CRC-32 before calling the sink's finish().
+    bool extract(uint32_t index, ZipReaderCallback& sink);
+
+    bool zip64() const { return isZip64_; }
+    // Bytes in front of the archive (what it was appended to); 0 when the
+    // archive's offsets already count from the image start.
+    uint64_t archiveOffset() const { return prefix_; }
+    const ZipEndRecord& endRecord() const { return endRecord_; }
+    const Zip64EndRecord& zip64EndRecord() const { return zip64EndRecord_; }
+
+private:
+    bool readCentralDirectory(uint64_t offset, uint64_t size, uint64_t count);
+    bool extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink) const;
+
+    const uint8_t* archiveBase_ = nullptr;
+    uint64_t archiveSize_ = 0;
+    ZipEndRecord endRecord_;
+    Zip64EndRecord zip64EndRecord_;
+    std::vector<ZipEntryInfo> entries_;
+    bool directoryLoaded_ = false;
+    bool isOpen_ = false;
+    bool isZip64_ = false;
+    uint64_t prefix_ = 0;
+};
