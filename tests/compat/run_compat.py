@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""Archives made by real ZIP producers on this machine, appended to other data
+and followed by a signature-like block, must extract byte for byte.
+
+usage: run_compat.py EXTRACT_ALL WORKDIR
+"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import zipfile
+
+TRAILER = b"\0" * 3 + random.Random(7).randbytes(3344)  # fill + a signature block
+
+
+def make_tree(root):
+    rnd = random.Random(1234)
+    words = [b"alpha", b"beta", b"gamma", b"delta", b"setup", b"payload", b"\n"]
+    text = b" ".join(rnd.choice(words) for _ in range(60000))
+    files = {
+        "empty.txt": b"",
+        "small.txt": b"hello, world\n",
+        "text/words.txt": text,
+        "bin/random.bin": rnd.randbytes(300000),
+        "bin/six_hundred_k.bin": rnd.randbytes(200000) + text[:400000],
+        "bin/one_buffer.bin": rnd.randbytes(262144),
+        "deep/a/b/c/d.dat": rnd.randbytes(1000) * 50,
+        "name with spaces.txt": b"spaces\r\n" * 100,
+    }
+    for rel, data in files.items():
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    return files
+
+
+def run(cmd, cwd, **kw):
+    subprocess.run(cmd, cwd=cwd, check=True, **kw)
+
+
+def infozip(*flags):
+    def make(src, out):
+        run(["zip", "-qrX", *flags, out, "."], src)
+    return make
+
+
+def infozip_streamed(src, out):
+    # Writing to a pipe makes zip put the sizes in data descriptors.
+    data = subprocess.run(["zip", "-qrX", "-", "."], cwd=src, check=True,
+                          stdout=subprocess.PIPE).stdout
+    with open(out, "wb") as f:
+        f.write(data)
+
+
+def infozip_stdin(src, out):
+    # Input of unknown size: one entry named "-", Zip64 local header.
+    with open(os.path.join(src, "text/words.txt"), "rb") as f:
+        run(["zip", "-q", out, "-"], src, stdin=f)
+    with open(os.path.join(src, "text/words.txt"), "rb") as f:
+        return {"-": f.read()}
+
+
+def sevenzip(*flags):
+    def make(src, out):
+        run(["7z", "a", "-tzip", "-bd", "-bso0", *flags, out, "."], src)
+    return make
+
+
+def bsdtar(*flags):
+    def make(src, out):
+        run(["bsdtar", "--format", "zip", *flags, "-cf", out, "."], src)
+    return make
+
+
+def python_forced(method):
+    def make(src, out):
+        with zipfile.ZipFile(out, "w", method) as z:
+            for rel in sorted(walk(src)):
+                with open(os.path.join(src, rel), "rb") as f, \
+                        z.open(rel, "w", force_zip64=True) as w:
+                    w.write(f.read())
+    return make
+
+
+def python_zip64_everywhere(src, out):
+    # Lowered limits make zipfile write Zip64 blocks for every size and offset
+    # and the Zip64 end record, as it would for a huge archive.
+    saved = zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT
+    zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = 0, 0
+    try:
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+            for rel in sorted(walk(src)):
+                with open(os.path.join(src, rel), "rb") as f, \
+                        z.open(rel, "w", force_zip64=True) as w:
+                    w.write(f.read())
+    finally:
+        zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = saved
+
+
+PRODUCERS = {
+    "infozip-deflated": infozip(),
+    "infozip-stored": infozip("-0"),
+    "infozip-streamed": infozip_streamed,
+    "infozip-stdin": infozip_stdin,
+    "infozip-zip64": infozip("-fz"),
+    "7z-deflated": sevenzip(),
+    "7z-stored": sevenzip("-mx=0"),
+    "bsdtar-deflated": bsdtar(),
+    "bsdtar-stored": bsdtar("--options", "zip:compression=store"),
+    "python-zip64-deflated": python_forced(zipfile.ZIP_DEFLATED),
+    "python-zip64-stored": python_forced(zipfile.ZIP_STORED),
+    "python-zip64-everywhere": python_zip64_everywhere,
+}
+
+
+def walk(root):
+    for base, _, names in os.walk(root):
+        for name in names:
+            yield os.path.relpath(os.path.join(base, name), root).replace(os.sep, "/")
+
+
+def read_tree(root):
+    out = {}
+    for rel in walk(root):
+        with open(os.path.join(root, rel), "rb") as f:
+            out[os.path.normpath(rel).replace(os.sep, "/")] = f.read()
+    return out
+
+
+def prefixes():
+    with open(shutil.which("true"), "rb") as f:
+        program = f.read()
+    return {"bare": b"", "program": program, "random100k": random.Random(5).randbytes(100000)}
+
+
+def check(driver, work, name, image, expected, want_offset, want_symlinks=0):
+    image_path = os.path.join(work, name + ".img")
+    with open(image_path, "wb") as f:
+        f.write(image)
+    target = os.path.join(work, name + ".out")
+    shutil.rmtree(target, ignore_errors=True)
+    os.makedirs(target)
+    result = subprocess.run([driver, image_path, target], capture_output=True, text=True)
+    problems = []
+    if result.returncode != 0:
+        problems.append("driver exit %d: %s" % (result.returncode, result.stderr.strip()))
+    summary = dict(kv.split("=") for kv in result.stdout.split())
+    if summary.get("offset") != str(want_offset):
+        problems.append("offset %s, expected %d" % (summary.get("offset"), want_offset))
+    if summary.get("symlinks") != str(want_symlinks):
+        problems.append("symlinks %s, expected %d" % (summary.get("symlinks"), want_symlinks))
+    got = read_tree(target)
+    for rel in sorted(set(expected) | set(got)):
+        if rel not in got:
+            problems.append("missing " + rel)
+        elif rel not in expected:
+            problems.append("unexpected " + rel)
+        elif got[rel] != expected[rel]:
+            problems.append("differs " + rel)
+    print("%-40s %s %s" % (name, "ok" if not problems else "FAIL", result.stdout.strip()))
+    for p in problems:
+        print("    " + p)
+    if not problems:
+        os.remove(image_path)
+        shutil.rmtree(target)
+    return not problems
+
+
+def main():
+    driver, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    shutil.rmtree(work, ignore_errors=True)
+    src = os.path.join(work, "src")
+    os.makedirs(src)
+    tree = make_tree(src)
+    ok = True
+
+    for producer, make in PRODUCERS.items():
+        archive = os.path.join(work, producer + ".zip")
+        expected = make(src, archive) or tree
+        with open(archive, "rb") as f:
+            data = f.read()
+        for label, prefix in prefixes().items():
+            ok &= check(driver, work, "%s+%s" % (producer, label), prefix + data + TRAILER,
+                        expected, len(prefix))
+
+    # zip -A rewrites the offsets to count from the start of the whole file.
+    plain = os.path.join(work, "infozip-deflated.zip")
+    for label, prefix in prefixes().items():
+        if not prefix:
+            continue
+        sfx = os.path.join(work, "adjusted-%s.exe" % label)
+        with open(plain, "rb") as f, open(sfx, "wb") as out:
+            out.write(prefix + f.read())
+        run(["zip", "-qA", sfx], work)
+        with open(sfx, "rb") as f:
+            ok &= check(driver, work, "infozip-adjusted+" + label, f.read() + TRAILER, tree, 0)
+
+    # Symbolic links stored as links are recognised and left alone.
+    linked = os.path.join(work, "linked")
+    shutil.copytree(src, linked)
+    os.symlink("small.txt", os.path.join(linked, "link-to-small"))
+    for producer, flags in (("zip", ["-qrXy"]), ("bsdtar", None)):
+        archive = os.path.join(work, "links-%s.zip" % producer)
+        if flags:
+            run(["zip", *flags, archive, "."], linked)
+        else:
+            run(["bsdtar", "--format", "zip", "-cf", archive, "."], linked)
+        with open(archive, "rb") as f:
+            ok &= check(driver, work, "symlink-" + producer, f.read() + TRAILER, tree, 0,
+                        want_symlinks=1)
+
+    print("all ok" if ok else "FAILURES")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
