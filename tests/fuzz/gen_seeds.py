@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Writes the fuzzer's seed corpus (small archives of every shape the reader
+knows) into OUT/seeds and empties OUT/corpus for the run.
+
+usage: gen_seeds.py OUT
+"""
+import io
+import os
+import shutil
+import sys
+import zipfile
+
+
+class Unseekable(io.RawIOBase):
+    """A write-only stream: zipfile then puts sizes in data descriptors."""
+
+    def __init__(self):
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        self.data += b
+        return len(b)
+
+
+def archive(entries, method, force_zip64=False, comment=b"", stream=False):
+    out = Unseekable() if stream else io.BytesIO()
+    with zipfile.ZipFile(out, "w", method) as z:
+        z.comment = comment
+        for name, data in entries:
+            with z.open(name, "w", force_zip64=force_zip64) as w:
+                w.write(data)
+    return bytes(out.data) if stream else out.getvalue()
+
+
+def zip64_everywhere(entries):
+    saved = zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT
+    zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = 0, 0
+    try:
+        return archive(entries, zipfile.ZIP_DEFLATED, force_zip64=True)
+    finally:
+        zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = saved
+
+
+def main():
+    out = sys.argv[1]
+    seeds, corpus = os.path.join(out, "seeds"), os.path.join(out, "corpus")
+    for d in (seeds, corpus):
+        shutil.rmtree(d, ignore_errors=True)
+        os.makedirs(d)
+    text = b"setup payload " * 40
+    entries = [("dir/", b""), ("dir/a.txt", text), ("b.bin", bytes(range(256))), ("empty", b"")]
+    shapes = {
+        "deflated": archive(entries, zipfile.ZIP_DEFLATED),
+        "stored": archive(entries, zipfile.ZIP_STORED),
+        "forced-zip64": archive(entries, zipfile.ZIP_DEFLATED, force_zip64=True),
+        "descriptors": archive(entries, zipfile.ZIP_DEFLATED, stream=True),
+        "stored-descriptors": archive(entries, zipfile.ZIP_STORED, stream=True),
+        "zip64-everywhere": zip64_everywhere(entries),
+        "commented": archive(entries[:2], zipfile.ZIP_DEFLATED, comment=b"c" * 40),
+        "empty-archive": archive([], zipfile.ZIP_STORED),
+        "trailing-data": archive(entries, zipfile.ZIP_DEFLATED) + b"\0\0\0" + b"S" * 200,
+        "prefixed": b"MZ" + b"\x90" * 500 + archive(entries, zipfile.ZIP_DEFLATED),
+    }
+    for name, data in shapes.items():
+        with open(os.path.join(seeds, name + ".zip"), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()
