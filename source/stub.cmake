@@ -14,6 +14,7 @@ target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_logge
 # The stub: small, GUI subsystem, Windows Vista (6.0) as the oldest loader.
 add_executable(ZuvidaDiroVivuv WIN32
   ${CMAKE_CURRENT_SOURCE_DIR}/DuzoRizedAroriva.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/StubRuntime.cpp
   ${CMAKE_SOURCE_DIR}/resources/DuzoRizedAroriva.rc
 )
 target_link_libraries(ZuvidaDiroVivuv PRIVATE wrapper_stub)
