@@ -1,0 +1,18 @@
+#pragma once
+#include <string>
+
+// The wrapper's own version: it names the per-version work area.
+extern const char* const kWrapperVersion;
+
+// Local application data + "\Norvik\VozeDozav\" + version, no trailing
+// separator. False, leaving `path` alone, when the folder lookup fails.
+bool getWorkAreaPath(std::wstring& path);
+
+// Creates every folder along `path` ('/' and '\' both separate), and the last
+// component too when `includeLast` is set. Folders that cannot be created are
+// passed over; false only when the path has 1,024 characters or more.
+bool createDirectories(const std::wstring& path, bool includeLast);
+
+// Makes the work area, starts the log in it and makes it the current
+// directory. True exactly when the current directory is the work area.
+bool prepareWorkArea();
