@@ -14,7 +14,7 @@ packages=(
   wine wine32:i386
   osslsigncode openssl
   zip unzip p7zip-full libarchive-tools python3
-  xvfb x11-apps imagemagick
+  xvfb x11-apps x11-utils imagemagick
   file
 )
 
