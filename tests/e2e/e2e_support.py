@@ -88,6 +88,13 @@ class WinePrefix:
         rest = win_path[3:].replace("\\", "/")
         return os.path.join(self.root, "drive_" + win_path[0].lower(), rest)
 
+    def install_client(self, win_path):
+        """Puts the recording program at win_path, as an installed client."""
+        client = self.unix(win_path)
+        os.makedirs(os.path.dirname(client), exist_ok=True)
+        with open(client, "wb") as f:
+            f.write(record_run_bytes())
+
     @property
     def work_area(self):
         return self.local_appdata + "\\" + WORK_AREA_TAIL

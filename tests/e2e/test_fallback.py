@@ -4,7 +4,7 @@ ends with exit code 1 when there is none."""
 import os
 import unittest
 
-from e2e_support import (PrefixTestCase, basic_payload, log_head, record_run_bytes,
+from e2e_support import (PrefixTestCase, basic_payload, log_head,
                          write_installer)
 
 CLIENT = "C:\\Program Files\\Norvik Client\\Client.exe"
@@ -17,10 +17,7 @@ class Fallback(PrefixTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        client = cls.prefix.unix(CLIENT)
-        os.makedirs(os.path.dirname(client))
-        with open(client, "wb") as f:
-            f.write(record_run_bytes())
+        cls.prefix.install_client(CLIENT)
         write_installer(cls.prefix, NO_PAYLOAD, b"")
         write_installer(cls.prefix, NO_PAYLOAD_BETA, b"")
 

@@ -16,10 +16,7 @@ class Profile(PrefixTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        client = cls.prefix.unix(CLIENT)
-        os.makedirs(os.path.dirname(client))
-        with open(client, "wb") as f:
-            f.write(record_run_bytes())
+        cls.prefix.install_client(CLIENT)
 
     def tearDown(self):
         self.prefix.clear_work_area()
