@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "MappedFile.h"
+#include "ZipReader.h"
+
+// An installer file read the way the stub reads its own image: mapped whole,
+// the archive searched for only before a certificate table that ends the
+// file, and opened with the stub's own ZIP reader.
+class InstallerView {
+public:
+    // False (with the reason) only when the file cannot be read at all.
+    bool open(const std::string& path, std::string& error);
+
+    // Whether the stub's reader found an archive in the search window.
+    bool archiveFound() const { return archiveFound_; }
+    uint64_t fileSize() const { return file_.size(); }
+    // Bytes the stub searches: the whole file, or up to the signature block.
+    uint64_t searchSize() const { return searchSize_; }
+    bool isSigned() const { return searchSize_ < file_.size(); }
+    // True when no archive lies before the signature block but one would be
+    // found if the whole file were searched: the file was signed before packing.
+    bool archiveAfterSignature() const { return archiveAfterSignature_; }
+
+    ZipReader& reader() { return reader_; }
+    const ZipReader& reader() const { return reader_; }
+
+private:
+    MappedFile file_;
+    ZipReader reader_;
+    uint64_t searchSize_ = 0;
+    bool archiveFound_ = false;
+    bool archiveAfterSignature_ = false;
+};

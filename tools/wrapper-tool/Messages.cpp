@@ -1,0 +1,24 @@
+#include "Messages.h"
+
+#include <cstdio>
+
+int reportFailure(const char* command, ExitCode code, const std::string& message)
+{
+    std::fprintf(stderr, "wrapper-tool %s: %s\n", command, message.c_str());
+    return code;
+}
+
+int usageOutcome(const char* command, const char* usage, bool helpRequested, bool parsed,
+                 const std::string& parseError)
+{
+    if (!parsed) {
+        std::fprintf(stderr, "wrapper-tool %s: %s (see wrapper-tool %s --help)\n", command,
+                     parseError.c_str(), command);
+        return kExitUsage;
+    }
+    if (helpRequested) {
+        std::fputs(usage, stdout);
+        return kExitOk;
+    }
+    return -1;
+}
