@@ -1,0 +1,463 @@
+"""wrapper-tool, end to end: pack, verify, list, extract on real files.
+
+The tool under test comes from WRAPPER_TOOL (a command, split on ';' so an
+emulator can precede it). Run one group: python3 test_tool.py RoundTripTest
+"""
+import json
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import toolkit  # noqa: E402
+from toolkit import INNER_SETUP  # noqa: E402
+
+TOOL = [part for part in os.environ.get("WRAPPER_TOOL", "wrapper-tool").split(";") if part]
+
+
+# Memory-backed when the machine has it: the many-entries case makes 66,000 files.
+SCRATCH = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
+
+
+def run_tool(*args):
+    return subprocess.run(TOOL + [str(a) for a in args], capture_output=True, text=True, timeout=300)
+
+
+class ToolTestCase(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="wrapper-tool-test-", dir=SCRATCH)
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.stub = self.path("stub.exe")
+        toolkit.make_pe(self.stub)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def ok(self, *args):
+        result = run_tool(*args)
+        self.assertEqual(result.returncode, 0, f"{args}: {result.stdout}{result.stderr}")
+        return result
+
+    def pack(self, folder, out, *options):
+        return self.ok("pack", self.stub, folder, "-o", out, *options)
+
+    def listing(self, installer):
+        return json.loads(self.ok("list", installer, "--json").stdout)
+
+    def entries_by_name(self, installer):
+        return {e["name"]: e for e in self.listing(installer)["entries"]}
+
+
+def mixed_payload():
+    rng = random.Random(7)
+    return {
+        "empty.txt": b"",
+        "readme.txt": b"install me\n" * 500,
+        "bin/random.bin": bytes(rng.getrandbits(8) for _ in range(70000)),
+        "bin/big.dat": b"".join(struct.pack("<I", i) for i in range(150000)),
+        "data/deep/er/still/file.cfg": b"key=value\n",
+        "platforms/qwindows.dll": b"MZ" + bytes(rng.getrandbits(2) for _ in range(30000)),
+    }
+
+
+class RoundTripTest(ToolTestCase):
+    def round_trip(self, *options):
+        source = self.path("in")
+        toolkit.make_payload(source, mixed_payload())
+        os.makedirs(self.path("in", "empty-folder"))
+        out = self.path("out.exe")
+        self.pack(source, out, *options)
+        self.assertIn("result:        OK", self.ok("verify", out).stdout)
+        self.ok("extract", out, self.path("x"))
+        self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x")))
+        # Another reader sees the same archive.
+        with zipfile.ZipFile(out) as archive:
+            self.assertIsNone(archive.testzip())
+            self.assertEqual(archive.read("bin/big.dat"), toolkit.tree_bytes(source)["bin/big.dat"])
+        return out
+
+    def test_round_trip(self):
+        listing = self.listing(self.round_trip())
+        self.assertFalse(listing["zip64"])
+        self.assertEqual(listing["archive_offset"], os.path.getsize(self.stub))
+
+    def test_round_trip_forced_zip64(self):
+        out = self.round_trip("--zip64")
+        self.assertTrue(self.listing(out)["zip64"])
+        with open(out, "rb") as f:
+            end = f.read()[-22:]
+        # Every field of the classic end record defers to the Zip64 one.
+        self.assertEqual(struct.unpack("<IHHHHIIH", end)[3:7], (0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF))
+
+    def test_entry_order_is_sorted_and_times_fixed(self):
+        source = self.path("in")
+        toolkit.make_payload(source, {"b/z.txt": b"z", "a.txt": b"a", "B.txt": b"B"})
+        out = self.path("out.exe")
+        self.pack(source, out)
+        names = [e["name"] for e in self.listing(out)["entries"]]
+        self.assertEqual(names, sorted(names))
+        with zipfile.ZipFile(out) as archive:
+            self.assertEqual({i.date_time for i in archive.infolist()}, {(1980, 1, 1, 0, 0, 0)})
+
+    def test_same_input_same_bytes(self):
+        # Two folders with the same content, created in opposite orders.
+        files = mixed_payload()
+        for folder, order in (("one", sorted(files)), ("two", sorted(files, reverse=True))):
+            toolkit.make_payload(self.path(folder), {name: files[name] for name in order})
+        self.pack(self.path("one"), self.path("1.exe"))
+        self.pack(self.path("two"), self.path("2.exe"))
+        with open(self.path("1.exe"), "rb") as a, open(self.path("2.exe"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_stored_or_deflated(self):
+        rng = random.Random(3)
+        source = self.path("in")
+        toolkit.make_payload(source, {
+            "text.txt": b"abcdefgh" * 10000,
+            "noise.bin": bytes(rng.getrandbits(8) for _ in range(50000)),
+            "empty.txt": b"",
+            "one.txt": b"x",
+        })
+        cases = [("", {"text.txt": 8, "noise.bin": 0, "empty.txt": 0, "one.txt": 0}),
+                 ("0", {"text.txt": 0, "noise.bin": 0, "empty.txt": 0, "one.txt": 0})]
+        for level, expected in cases:
+            with self.subTest(level=level or "default"):
+                out = self.path(f"out{level}.exe")
+                self.pack(source, out, *(["--level", level] if level else []))
+                entries = self.entries_by_name(out)
+                for name, method in expected.items():
+                    self.assertEqual(entries[name]["method"], method, name)
+                    if method == 8:
+                        self.assertLess(entries[name]["compressed_size"], entries[name]["uncompressed_size"])
+                    else:
+                        self.assertEqual(entries[name]["compressed_size"], entries[name]["uncompressed_size"])
+
+    def test_more_than_65535_entries(self):
+        source = self.path("in")
+        toolkit.make_payload(source)
+        count = 66000
+        for folder in range(66):
+            os.makedirs(self.path("in", f"d{folder:02}"))
+            for i in range(1000):
+                with open(self.path("in", f"d{folder:02}", f"{i:03}"), "wb") as f:
+                    f.write(b"%d" % i)
+        out = self.path("out.exe")
+        self.pack(source, out, "--level", "1")
+        listing = self.listing(out)
+        self.assertTrue(listing["zip64"])
+        self.assertEqual(len(listing["entries"]), count + 66 + 1)
+        self.assertIn("result:        OK", self.ok("verify", out).stdout)
+        self.ok("extract", out, self.path("x"))
+        with open(self.path("x", "d65", "999"), "rb") as f:
+            self.assertEqual(f.read(), b"999")
+        with zipfile.ZipFile(out) as archive:
+            self.assertEqual(len(archive.infolist()), count + 66 + 1)
+
+
+class RefusalTest(ToolTestCase):
+    def make_case(self, case):
+        source = self.path("in")
+        if case == "missing inner setup":
+            toolkit.write_file(source, "data.txt", b"data")
+            return source, "RezuviZiduRuzudUvovovaz.exe"
+        if case == "inner setup only in a subfolder":
+            toolkit.write_file(source, "sub/" + INNER_SETUP, b"MZ")
+            return source, "RezuviZiduRuzudUvovovaz.exe"
+        if case == "inner setup is a folder":
+            os.makedirs(os.path.join(source, INNER_SETUP))
+            return source, "RezuviZiduRuzudUvovovaz.exe"
+        toolkit.make_payload(source, {"ok.txt": b"fine"})
+        if case == "file symlink":
+            os.symlink("ok.txt", os.path.join(source, "link.txt"))
+            return source, "link.txt"
+        if case == "folder symlink":
+            os.makedirs(os.path.join(source, "real"))
+            os.symlink("real", os.path.join(source, "sub-link"))
+            return source, "sub-link"
+        if case == "non-ASCII name":
+            toolkit.write_file(source, "caf\u00e9/menu.txt", b"x")
+            return source, "caf"
+        if case == "backslash in name":
+            toolkit.write_file(source, "back\\slash.txt", b"x")
+            return source, "back\\slash.txt"
+        if case == "control character in name":
+            toolkit.write_file(source, "tab\there.txt", b"x")
+            return source, "tab"
+        raise AssertionError(case)
+
+    def test_refused_folders(self):
+        cases = ["missing inner setup", "inner setup only in a subfolder", "inner setup is a folder",
+                 "file symlink", "folder symlink", "non-ASCII name", "backslash in name",
+                 "control character in name"]
+        for case in cases:
+            with self.subTest(case=case):
+                shutil.rmtree(self.path("in"), ignore_errors=True)
+                source, offending = self.make_case(case)
+                out = self.path("out.exe")
+                result = run_tool("pack", self.stub, source, "-o", out)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(offending, result.stderr)
+                self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+                self.assertEqual(sorted(os.listdir(self.dir)), ["in", "stub.exe"])
+
+    def test_signed_stub_is_refused(self):
+        signed = self.path("signed-stub.exe")
+        toolkit.make_pe(signed, certificate=b"\x30" * 200)
+        toolkit.make_payload(self.path("in"))
+        result = run_tool("pack", signed, self.path("in"), "-o", self.path("out.exe"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("signature", result.stderr)
+        self.assertFalse(os.path.exists(self.path("out.exe")))
+
+    def test_failure_keeps_the_old_output_and_leaves_no_temporary(self):
+        # A tiny stub and payload make a file the stub would not search: the
+        # check runs after the archive is written, so the temporary existed.
+        tiny = self.path("tiny.exe")
+        with open(tiny, "wb") as f:
+            f.write(b"MZ" + b"\0" * 100)
+        source = self.path("in")
+        toolkit.write_file(source, INNER_SETUP, b"MZ")
+        out = self.path("out.exe")
+        with open(out, "wb") as f:
+            f.write(b"previous installer")
+        result = run_tool("pack", tiny, source, "-o", out)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("16384", result.stderr)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), b"previous installer")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["in", "out.exe", "stub.exe", "tiny.exe"])
+
+    def test_usage_errors(self):
+        toolkit.make_payload(self.path("in"))
+        cases = [["pack", self.stub, self.path("in")],
+                 ["pack", self.stub, "-o", self.path("o.exe")],
+                 ["pack", self.stub, self.path("in"), "-o", self.path("o.exe"), "--level", "10"],
+                 ["pack", self.stub, self.path("in"), "-o", self.path("o.exe"), "--bogus"],
+                 ["verify"], ["list", "a", "b"], ["extract", "a"], ["frobnicate"], []]
+        for args in cases:
+            with self.subTest(args=args):
+                result = run_tool(*args)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertTrue(result.stderr.strip())
+        for command in ("pack", "verify", "list", "extract"):
+            self.assertIn("usage: wrapper-tool " + command, self.ok(command, "--help").stdout)
+
+    def test_unreadable_inputs_are_io_errors(self):
+        toolkit.make_payload(self.path("in"))
+        missing = self.path("missing.exe")
+        for args in (["pack", missing, self.path("in"), "-o", self.path("o.exe")],
+                     ["pack", self.stub, self.path("no-such-folder"), "-o", self.path("o.exe")],
+                     ["verify", missing], ["list", missing], ["extract", missing, self.path("x")]):
+            with self.subTest(args=args[0]):
+                self.assertEqual(run_tool(*args).returncode, 3)
+
+
+class VerifyTest(ToolTestCase):
+    def setUp(self):
+        super().setUp()
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha " * 4000, "b.bin": bytes(range(256)) * 40})
+        self.installer = self.path("installer.exe")
+        self.pack(self.path("in"), self.installer)
+
+    def damaged_copy(self, name, position):
+        """A copy with one byte flipped inside entry `name`'s data."""
+        entry = self.entries_by_name(self.installer)[name]
+        with zipfile.ZipFile(self.installer) as archive:
+            info = archive.getinfo(name)
+        with open(self.installer, "rb") as f:
+            data = bytearray(f.read())
+        base = info.header_offset  # zipfile counts it from the file start
+        name_length, extra_length = struct.unpack_from("<HH", data, base + 26)
+        data[base + 30 + name_length + extra_length + position(entry)] ^= 0x55
+        damaged = self.path("damaged-" + name + ".exe")
+        with open(damaged, "wb") as f:
+            f.write(data)
+        return damaged
+
+    @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
+    def test_signed_installer(self):
+        signed = self.path("signed.exe")
+        toolkit.sign(self.installer, signed)
+        result = self.ok("verify", signed)
+        self.assertIn("certificate table", result.stdout)
+        self.assertIn("before the signature block", result.stdout)
+        listing = self.listing(signed)
+        self.assertTrue(listing["signed"])
+        self.assertEqual(listing["entries"], self.listing(self.installer)["entries"])
+        self.ok("extract", signed, self.path("x"))
+        self.assertEqual(toolkit.tree_bytes(self.path("in")), toolkit.tree_bytes(self.path("x")))
+
+    @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
+    def test_archive_after_an_earlier_signature(self):
+        signed_stub = self.path("signed-stub.exe")
+        toolkit.sign(self.stub, signed_stub)
+        with open(self.installer, "rb") as f:
+            archive = f.read()[os.path.getsize(self.stub):]
+        late = self.path("late.exe")
+        with open(signed_stub, "rb") as f, open(late, "wb") as out:
+            out.write(f.read() + archive)
+        # The certificate table no longer ends the file: the whole file is
+        # searched and the archive is found, as the stub would find it.
+        self.ok("verify", late)
+
+    def test_damaged_entries_fail(self):
+        cases = [("a.txt", lambda e: e["compressed_size"] // 2),   # deflated: inflate or CRC fails
+                 ("b.bin", lambda e: 100),                         # deflated, regular data
+                 (INNER_SETUP, lambda e: 0)]
+        for name, position in cases:
+            with self.subTest(entry=name):
+                damaged = self.damaged_copy(name, position)
+                result = run_tool("verify", damaged)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(name, result.stderr)
+                extracted = run_tool("extract", damaged, self.path("x-" + name))
+                self.assertEqual(extracted.returncode, 1)
+                self.assertIn(name, extracted.stderr)
+
+    def test_stored_entry_with_bad_crc_fails(self):
+        entries = self.entries_by_name(self.installer)
+        self.assertEqual(entries[INNER_SETUP]["method"], 8)
+        rng = random.Random(1)
+        toolkit.write_file(self.path("in"), "noise.bin", bytes(rng.getrandbits(8) for _ in range(4000)))
+        self.pack(self.path("in"), self.installer)
+        self.assertEqual(self.entries_by_name(self.installer)["noise.bin"]["method"], 0)
+        result = run_tool("verify", self.damaged_copy("noise.bin", lambda e: 1234))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("noise.bin", result.stderr)
+
+    def test_no_archive(self):
+        for name, content in (("plain PE", None), ("truncated", "cut")):
+            with self.subTest(case=name):
+                target = self.stub
+                if content == "cut":
+                    target = self.path("cut.exe")
+                    with open(self.installer, "rb") as f, open(target, "wb") as out:
+                        out.write(f.read()[:-10])
+                result = run_tool("verify", target)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("archive:       not found", result.stdout)
+                self.assertEqual(run_tool("list", target).returncode, 1)
+
+    def test_staged_update_and_missing_inner_setup(self):
+        toolkit.write_file(self.path("in"), "updates/ZevozoDezuda-10.99.ZIP", b"PK")
+        self.pack(self.path("in"), self.installer)
+        self.assertIn("staged update: updates/ZevozoDezuda-10.99.ZIP", self.ok("verify", self.installer).stdout)
+        without = self.path("without.exe")
+        shutil.copy(self.stub, without)
+        with zipfile.ZipFile(without, "a") as archive:
+            archive.writestr("a.txt", "only data")
+        result = run_tool("verify", without)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("inner setup:   MISSING", result.stdout)
+
+
+class ForeignArchiveTest(ToolTestCase):
+    """Archives made by other producers, appended to a stub."""
+
+    def info_zip_installer(self, adjust_offsets, *zip_args, names=None):
+        source = self.path("in")
+        toolkit.make_payload(source, {"a.txt": b"alpha\n" * 300, "sub/b.txt": b"beta\n" * 50})
+        archive = self.path("payload.zip")
+        subprocess.run(["zip", "-q", "-X", *zip_args, archive, *(names or [INNER_SETUP, "a.txt", "sub/b.txt"])],
+                       cwd=source, check=True)
+        installer = self.path("installer.exe")
+        with open(self.stub, "rb") as s, open(archive, "rb") as z, open(installer, "wb") as out:
+            out.write(s.read() + z.read())
+        if adjust_offsets:
+            subprocess.run(["zip", "-q", "-A", installer], check=True)
+        return installer
+
+    def test_info_zip_payloads(self):
+        for adjust in (False, True):
+            with self.subTest(offsets_from_file_start=adjust):
+                shutil.rmtree(self.path("in"), ignore_errors=True)
+                installer = self.info_zip_installer(adjust)
+                listing = self.listing(installer)
+                self.assertEqual(listing["archive_offset"], 0 if adjust else os.path.getsize(self.stub))
+                with zipfile.ZipFile(installer) as archive:
+                    expected = [(i.filename, i.file_size, i.compress_size, i.CRC, i.compress_type)
+                                for i in archive.infolist()]
+                got = [(e["name"], e["uncompressed_size"], e["compressed_size"], e["crc32"], e["method"])
+                       for e in listing["entries"]]
+                self.assertEqual(got, expected)
+                self.ok("verify", installer)
+                x = self.path(f"x{adjust}")
+                self.ok("extract", installer, x)
+                self.assertEqual(toolkit.tree_bytes(self.path("in")), toolkit.tree_bytes(x))
+
+    def test_symlink_entry_stops_extraction(self):
+        source = self.path("in")
+        toolkit.make_payload(source, {"a.txt": b"a", "z.txt": b"z"})
+        os.symlink("a.txt", os.path.join(source, "m-link"))
+        archive = self.path("payload.zip")
+        subprocess.run(["zip", "-q", "-X", "-y", archive, INNER_SETUP, "a.txt", "m-link", "z.txt"],
+                       cwd=source, check=True)
+        installer = self.path("installer.exe")
+        with open(self.stub, "rb") as s, open(archive, "rb") as z, open(installer, "wb") as out:
+            out.write(s.read() + z.read())
+        kinds = {e["name"]: e["kind"] for e in self.listing(installer)["entries"]}
+        self.assertEqual(kinds, {INNER_SETUP: "file", "a.txt": "file", "m-link": "symlink", "z.txt": "file"})
+        verify = run_tool("verify", installer)
+        self.assertEqual(verify.returncode, 1)
+        self.assertIn("m-link", verify.stderr)
+        result = run_tool("extract", installer, self.path("x"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("m-link", result.stderr)
+        self.assertEqual(sorted(os.listdir(self.path("x"))), sorted([INNER_SETUP, "a.txt"]))
+
+    def test_unsafe_names_are_refused(self):
+        for bad in ("../escape.txt", "/absolute.txt", "c:/drive.txt", "sub/../../up.txt", "a\\..\\..\\b.txt"):
+            with self.subTest(name=bad):
+                installer = self.path("installer.exe")
+                shutil.copy(self.stub, installer)
+                with zipfile.ZipFile(installer, "a") as archive:
+                    archive.writestr(INNER_SETUP, "MZ")
+                    archive.writestr("first.txt", "1")
+                    info = zipfile.ZipInfo("placeholder")
+                    info.filename = bad  # zipfile would clean the name otherwise
+                    archive.writestr(info, "evil")
+                    archive.writestr("last.txt", "2")
+                entry = self.listing(installer)["entries"][2]
+                self.assertEqual((entry["name"], entry["kind"]), (bad, "refused"))
+                self.assertEqual(run_tool("verify", installer).returncode, 1)
+                target = self.path("deep", "x")
+                shutil.rmtree(self.path("deep"), ignore_errors=True)
+                result = run_tool("extract", installer, target)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(sorted(os.listdir(target)), sorted([INNER_SETUP, "first.txt"]))
+                self.assertEqual(os.listdir(self.path("deep")), ["x"])
+
+    def test_json_names_are_escaped(self):
+        installer = self.path("installer.exe")
+        shutil.copy(self.stub, installer)
+        with zipfile.ZipFile(installer, "a") as archive:
+            archive.writestr(INNER_SETUP, "MZ")
+            archive.writestr('quote"back\\slash.txt', "x")
+            archive.writestr("caf\u00e9.txt", "x")
+        names = [e["name"] for e in self.listing(installer)["entries"]]
+        # Non-ASCII bytes come out one \u00XX each, as stored (UTF-8 here).
+        self.assertEqual(names, [INNER_SETUP, 'quote"back\\slash.txt', "caf\u00c3\u00a9.txt"])
+
+
+class WindowsSmokeTest(ToolTestCase):
+    """The Windows build of the tool, under Wine: one round trip."""
+
+    def test_round_trip(self):
+        source = self.path("in")
+        toolkit.make_payload(source, mixed_payload())
+        out = self.path("out.exe")
+        self.assertIn("usage: wrapper-tool", self.ok("--help").stdout)
+        self.pack(source, out)
+        self.assertIn("result:        OK", self.ok("verify", out).stdout)
+        self.ok("extract", out, self.path("x"))
+        self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x")))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,85 @@
+"""Helpers for the wrapper-tool tests: fake stubs, payload folders, signing."""
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+
+INNER_SETUP = "RezuviZiduRuzudUvovovaz.exe"
+
+
+def make_pe(path, size=20480, certificate=None):
+    """Writes a small but well-formed PE32 image of `size` bytes (a multiple of
+    512). With `certificate` (bytes) a certificate table holding them is
+    appended and declared in the security directory, as a signed file has."""
+    assert size % 512 == 0 and size >= 1024
+    raw_size = size - 0x200
+    dos = bytearray(0x40)
+    dos[0:2] = b"MZ"
+    struct.pack_into("<I", dos, 0x3C, 0x40)
+    coff = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 224, 0x0102)
+    optional = bytearray(struct.pack(
+        "<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII",
+        0x10B, 14, 0, raw_size, 0, 0, 0x1000, 0x1000, 0x1000 + raw_size,
+        0x400000, 0x1000, 0x200, 6, 0, 0, 0, 6, 0, 0,
+        0x1000 + ((raw_size + 0xFFF) & ~0xFFF), 0x200, 0, 2, 0,
+        0x100000, 0x1000, 0x100000, 0x1000, 0, 16))
+    directories = bytearray(16 * 8)
+    section = struct.pack("<8sIIIIIIHHI", b".text", raw_size, 0x1000, raw_size, 0x200,
+                          0, 0, 0, 0, 0x60000020)
+    header = bytes(dos) + b"PE\0\0" + coff + bytes(optional)
+    if certificate is not None:
+        table = struct.pack("<IHH", 8 + len(certificate), 0x0200, 0x0002) + certificate
+        table += b"\0" * (-len(table) % 8)
+        struct.pack_into("<II", directories, 4 * 8, size, len(table))
+    header += bytes(directories) + section
+    image = header + b"\0" * (0x200 - len(header))
+    body = bytes((i * 7 + 3) & 0xFF for i in range(raw_size))
+    image += body
+    if certificate is not None:
+        image += table
+    with open(path, "wb") as f:
+        f.write(image)
+
+
+def write_file(root, name, data):
+    path = os.path.join(root, *name.split("/"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_payload(root, files=None):
+    """A payload folder: the inner setup plus `files` (name -> bytes)."""
+    os.makedirs(root, exist_ok=True)
+    write_file(root, INNER_SETUP, b"MZ inner setup " * 200)
+    for name, data in (files or {}).items():
+        write_file(root, name, data)
+
+
+def tree_bytes(root):
+    """Every file and folder below `root`: relative name -> bytes (None for folders)."""
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        for d in dirs:
+            found[os.path.relpath(os.path.join(folder, d), root) + "/"] = None
+        for f in files:
+            with open(os.path.join(folder, f), "rb") as handle:
+                found[os.path.relpath(os.path.join(folder, f), root)] = handle.read()
+    return found
+
+
+def have_signing_tools():
+    return shutil.which("osslsigncode") is not None and shutil.which("openssl") is not None
+
+
+def sign(source, target):
+    """Signs `source` into `target` with a throwaway self-signed certificate."""
+    with tempfile.TemporaryDirectory() as keys:
+        key = os.path.join(keys, "key.pem")
+        cert = os.path.join(keys, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-days", "2", "-subj", "/CN=wrapper-tool test"],
+                       check=True, capture_output=True)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
+                        "-in", source, "-out", target], check=True, capture_output=True)
