@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the native tree's tool and floor, then runs the unpack benchmark once.
+# The stub comes from build/bin (the Windows tree); without it Wine is skipped.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+native=${NATIVE_BUILD:-$root/build/native}
+bin=${BIN_DIR:-$root/build/bin}
+cmake -S "$root" -B "$native" -DWRAPPER_BIN_DIR="$bin" >/dev/null
+cmake --build "$native" -j "${JOBS:-2}" --target wrapper-tool bench-floor >/dev/null
+exec python3 "$root/bench/run.py" --tool "$bin/wrapper-tool" --floor "$bin/bench-floor" \
+  --stub "$bin/ZuvidaDiroVivuv.exe" "$@"
