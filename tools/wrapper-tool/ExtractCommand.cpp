@@ -88,16 +88,12 @@ int unpack(ZipReader& reader, const fs::path& root, uint64_t& written)
 int runExtract(int argc, char** argv)
 {
     ParsedArguments args;
-    std::string error;
-    bool parsed = parseArguments(argc, argv, 2, {}, args, error);
-    if (parsed && !args.helpRequested && args.positional.size() != 2) {
-        error = "expected INSTALLER and DIR";
-        parsed = false;
-    }
-    int outcome = usageOutcome(kCommand, kUsage, args.helpRequested, parsed, error);
+    const int outcome =
+        parseCommand(argc, argv, kCommand, kUsage, {}, 2, "INSTALLER and DIR", args);
     if (outcome >= 0)
         return outcome;
 
+    std::string error;
     const std::string& path = args.positional[0];
     const fs::path root(args.positional[1]);
     InstallerView view;

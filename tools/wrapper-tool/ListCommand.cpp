@@ -79,16 +79,12 @@ void printJson(const std::string& path, const InstallerView& view)
 int runList(int argc, char** argv)
 {
     ParsedArguments args;
-    std::string error;
-    bool parsed = parseArguments(argc, argv, 2, {{"--json", false}}, args, error);
-    if (parsed && !args.helpRequested && args.positional.size() != 1) {
-        error = "expected INSTALLER";
-        parsed = false;
-    }
-    int outcome = usageOutcome(kCommand, kUsage, args.helpRequested, parsed, error);
+    const int outcome =
+        parseCommand(argc, argv, kCommand, kUsage, {{"--json", false}}, 1, "INSTALLER", args);
     if (outcome >= 0)
         return outcome;
 
+    std::string error;
     const std::string& path = args.positional[0];
     InstallerView view;
     if (!view.open(path, error))

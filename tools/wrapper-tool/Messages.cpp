@@ -22,3 +22,16 @@ int usageOutcome(const char* command, const char* usage, bool helpRequested, boo
     }
     return -1;
 }
+
+int parseCommand(int argc, char** argv, const char* command, const char* usage,
+                 const std::vector<OptionDef>& options, size_t positionalCount,
+                 const char* expected, ParsedArguments& args)
+{
+    std::string error;
+    bool parsed = parseArguments(argc, argv, 2, options, args, error);
+    if (parsed && !args.helpRequested && args.positional.size() != positionalCount) {
+        error = std::string("expected ") + expected;
+        parsed = false;
+    }
+    return usageOutcome(command, usage, args.helpRequested, parsed, error);
+}

@@ -137,16 +137,12 @@ void describeSignature(const InstallerView& view)
 int runVerify(int argc, char** argv)
 {
     ParsedArguments args;
-    std::string error;
-    bool parsed = parseArguments(argc, argv, 2, {}, args, error);
-    if (parsed && !args.helpRequested && args.positional.size() != 1) {
-        error = "expected INSTALLER";
-        parsed = false;
-    }
-    int outcome = usageOutcome(kCommand, kUsage, args.helpRequested, parsed, error);
+    const int outcome =
+        parseCommand(argc, argv, kCommand, kUsage, {}, 1, "INSTALLER", args);
     if (outcome >= 0)
         return outcome;
 
+    std::string error;
     const std::string& path = args.positional[0];
     InstallerView view;
     if (!view.open(path, error))
