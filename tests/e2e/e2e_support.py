@@ -25,6 +25,16 @@ LOG_NAME = "DuzoRizedAroriva_Log.txt"
 RECORD_WIN = "C:\\record\\run.json"
 
 
+def wine_env():
+    """The Wine to use, as scripts/wine-env.sh decides it (WRAPPER_WINE_ARCH,
+    set by CTest to the tree's word size, takes precedence)."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                          "scripts", "wine-env.sh")
+    lines = subprocess.run(["bash", script, "--env"], check=True, capture_output=True,
+                           text=True).stdout.splitlines()
+    return dict(line.split("=", 1) for line in lines)
+
+
 def env_path(name):
     value = os.environ.get(name)
     if not value:
@@ -46,6 +56,7 @@ class WinePrefix:
         self.env = dict(os.environ)
         for key in ("DISPLAY", "WAYLAND_DISPLAY"):
             self.env.pop(key, None)  # message boxes then return at once
+        self.env.update(wine_env())
         self.env.update(WINEPREFIX=self.root, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=",
                         RECORD_RUN_OUTPUT=RECORD_WIN)
@@ -58,12 +69,12 @@ class WinePrefix:
 
     def start_server(self):
         """A persistent server keeps Wine's start-up cost out of every run."""
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        subprocess.run([self.env["WINESERVER"], "-p"], env=self.env, check=True)
 
     def stop_server(self):
         """Ends every process of the prefix, and the server."""
-        subprocess.run(["wineserver", "-k"], env=self.env)
-        subprocess.run(["wineserver", "-w"], env=self.env)
+        subprocess.run([self.env["WINESERVER"], "-k"], env=self.env)
+        subprocess.run([self.env["WINESERVER"], "-w"], env=self.env)
 
     def close(self):
         self.stop_server()
@@ -112,7 +123,7 @@ class WinePrefix:
     # Registry ----------------------------------------------------------------
 
     def wine(self, *args, check=True):
-        return subprocess.run(["wine"] + list(args), env=self.env, check=check,
+        return subprocess.run([self.env["WINE"]] + list(args), env=self.env, check=check,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def reg_add(self, key, name, value, kind="REG_SZ"):
@@ -149,7 +160,7 @@ class WinePrefix:
             os.remove(record)
         # Output goes nowhere: Wine's own service processes, started by the
         # first run, inherit it and would hold a pipe open.
-        done = subprocess.run(["wine", exe_win] + list(args), env=self.env, timeout=timeout,
+        done = subprocess.run([self.env["WINE"], exe_win] + list(args), env=self.env, timeout=timeout,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return done.returncode
 

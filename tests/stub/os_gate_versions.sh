@@ -12,7 +12,8 @@ probe=$1 stub=$2 source_prefix=$3 scratch=$4
 
 # Without a display the refusal box returns at once instead of waiting for a click.
 unset DISPLAY WAYLAND_DISPLAY
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$(dirname "$0")/../../scripts/wine-env.sh"
 
 # What the probe prints, per Wine version: the version Wine reports, then
 # "major.minor.servicepack answer" for the probe's queries (6.1.0 is the stub's own).
@@ -34,14 +35,14 @@ check() {  # check NAME CONDITION-RESULT MESSAGE
     else failed=$((failed + 1)); echo "FAIL $1: $3"; fi
 }
 
-reg_add() { wine reg add "$@" /f >/dev/null 2>&1; }
+reg_add() { "$WINE" reg add "$@" /f >/dev/null 2>&1; }
 
 # pretend VERSION: makes the current prefix report that Windows version.
 pretend() {
     local nt='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
     local sp='HKLM\System\CurrentControlSet\Control\Windows'
     case $1 in
-    vista-rtm|win7-sp0) wine reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 ;;
+    vista-rtm|win7-sp0) "$WINE" reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 ;;
     esac
     case $1 in
     vista-rtm) reg_add "$nt" /v CurrentVersion /d 6.0; reg_add "$nt" /v CurrentBuildNumber /d 6000
@@ -59,11 +60,11 @@ for version in vista-rtm vista win7-sp0 win7 win8 win81 win10; do
     export WINEPREFIX="$prefix"
     pretend "$version"
 
-    got=$(wine "$probe" 2>/dev/null | tr -d '\r' | paste -sd'|')
+    got=$("$WINE" "$probe" 2>/dev/null | tr -d '\r' | paste -sd'|')
     [ "$got" = "${expected[$version]}" ]
     check "$version probe" $? "got '$got', expected '${expected[$version]}'"
 
-    wine "$stub" >/dev/null 2>&1
+    "$WINE" "$stub" >/dev/null 2>&1
     code=$?
     work=$(find "$prefix/drive_c/users" -type d -path '*/Norvik/VozeDozav/10.99.0.21465' 2>/dev/null)
     if [ "${version%-rtm}" = vista ]; then
@@ -74,8 +75,8 @@ for version in vista-rtm vista win7-sp0 win7 win8 win81 win10; do
         check "$version stub let through" $? "exit code $code, no work folder made"
     fi
 
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w >/dev/null 2>&1
     rm -rf "$prefix"
 done
 
