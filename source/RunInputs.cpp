@@ -36,7 +36,10 @@ const DWORD kClientPathBytes = 1023;
 bool readClientPath(std::wstring& clientPath)
 {
     RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Norvik", 0, KEY_READ, key.receive()) !=
+    // Always the 32-bit view: the one the 32-bit product reads anyway, and the
+    // one a 64-bit build would otherwise miss.
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Norvik", 0, KEY_READ | KEY_WOW64_32KEY,
+                      key.receive()) !=
         ERROR_SUCCESS)
         return false;
     wchar_t buffer[kClientPathChars] = {};

@@ -2,7 +2,7 @@
 #include <string>
 
 // The installed client's executable path from HKLM\Software\Norvik, value
-// ClientPath (the 32-bit view for this 32-bit program). True when the value
+// ClientPath, in the registry's 32-bit view for every build. True when the value
 // was read; an empty string is a valid result.
 bool readClientPath(std::wstring& clientPath);
 

@@ -64,14 +64,15 @@ TEST(FindSetupConfig, FileOrFolderCountsNothingElse)
     EXPECT_EQ(config, scratch / L"Autorun\\vozedozav.json");
 }
 
-// The test writes HKLM\Software\Norvik in its Wine prefix and removes the
-// value again; the end-to-end tests use prefixes of their own.
+// The test writes HKLM\Software\Norvik, in the 32-bit view as an installed
+// client would, in its Wine prefix and removes the value again; the end-to-end
+// tests use prefixes of their own.
 class ClientPathValue : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Norvik", 0, nullptr, 0,
-                                  KEY_READ | KEY_WRITE, nullptr, &key, nullptr),
+                                  KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
     }
     void TearDown() override
