@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""Checks the header of the built stub: 32-bit GUI program, 6.0 as the oldest
-operating-system and subsystem version, system DLLs only, at most 128 KiB.
+"""Checks the built stub as a file, with no Windows loader: 32-bit GUI program,
+6.0 as the oldest operating-system and subsystem version, system DLLs only, at
+most 128 KiB, the refusal texts (string IDs 104 and 105) in all 23 languages and
+an "asInvoker" manifest. Runs on any host, so the i686 product is checked even
+where Wine cannot start it.
 
 usage: check_pe_header.py STUB.exe
 Prints one line per check ("ok NAME" or "FAIL NAME: why"); exit 1 on a failure.
@@ -12,6 +15,9 @@ import sys
 MAX_SIZE = 128 * 1024
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+RT_STRING, RT_MANIFEST = 6, 24
+REFUSAL_IDS = (104, 105)
+LANGUAGES = 23
 # What the stub may import: Windows' own libraries, the C runtime among them.
 SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'shell32.dll',
                'shlwapi.dll', 'msvcrt.dll'}
@@ -80,10 +86,67 @@ class PeFile:
         return names
 
 
+    # Resources ---------------------------------------------------------------
+
+    def _resource_entries(self, base, at):
+        """(id, offset of the child or data entry, is a directory) of one
+        resource directory table."""
+        named, ids = struct.unpack_from('<HH', self.data, at + 12)
+        entries = []
+        for i in range(named + ids):
+            name, child = struct.unpack_from('<II', self.data, at + 16 + 8 * i)
+            entries.append((name, base + (child & 0x7FFFFFFF), bool(child & 0x80000000)))
+        return entries
+
+    def resources(self, kind, ident):
+        """{language: bytes} of resource `kind`/`ident`."""
+        rva, _ = self.directory(2)
+        if not rva:
+            return {}
+        base = self.offset(rva)
+        found = {}
+        for type_id, types, _ in self._resource_entries(base, base):
+            if type_id != kind:
+                continue
+            for name_id, names, _ in self._resource_entries(base, types):
+                if name_id != ident:
+                    continue
+                for language, entry, is_dir in self._resource_entries(base, names):
+                    if is_dir:
+                        continue
+                    data_rva, size = struct.unpack_from('<II', self.data, entry)
+                    start = self.offset(data_rva)
+                    found[language] = self.data[start:start + size]
+        return found
+
+
+def string_table_entries(block):
+    """The 16 strings of a string-table block (counted UTF-16)."""
+    strings, at = [], 0
+    for _ in range(16):
+        count = struct.unpack_from('<H', block, at)[0]
+        strings.append(block[at + 2:at + 2 + 2 * count].decode('utf-16-le'))
+        at += 2 + 2 * count
+    return strings
+
+
+def refusal_languages(pe):
+    """Languages whose string block holds non-empty texts for both IDs."""
+    block_id = REFUSAL_IDS[0] // 16 + 1
+    good = []
+    for language, block in pe.resources(RT_STRING, block_id).items():
+        strings = string_table_entries(block)
+        if all(strings[i % 16] for i in REFUSAL_IDS):
+            good.append(language)
+    return good
+
+
 def checks(path):
     data = open(path, 'rb').read()
     pe = PeFile(data)
     foreign = sorted(n for n in pe.imported_dlls() if n.lower() not in SYSTEM_DLLS)
+    languages = refusal_languages(pe)
+    manifests = pe.resources(RT_MANIFEST, 1)
     return [
         ('machine', pe.machine == IMAGE_FILE_MACHINE_I386, 'machine %#x' % pe.machine),
         ('executable', pe.characteristics & 0x2 and not pe.characteristics & 0x2000,
@@ -95,6 +158,10 @@ def checks(path):
          'subsystem version %d.%d' % (pe.subsystem_major, pe.subsystem_minor)),
         ('imports', not foreign, 'imports non-system DLLs: ' + ', '.join(foreign)),
         ('size', len(data) <= MAX_SIZE, '%d bytes, more than %d' % (len(data), MAX_SIZE)),
+        ('refusal-texts', len(languages) == LANGUAGES,
+         'IDs 104 and 105 in %d languages, not %d' % (len(languages), LANGUAGES)),
+        ('manifest', any(b'level="asInvoker"' in m for m in manifests.values()),
+         'no manifest 1 that asks for asInvoker'),
     ]
 
 
