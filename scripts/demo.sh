@@ -4,13 +4,13 @@
 # wrapper-tool, runs it under Wine in a throwaway prefix and shows what
 # happened. Needs no display. Run from anywhere: scripts/demo.sh
 #
-# Build folders can be moved with WIN32_BUILD, NATIVE_BUILD and BIN_DIR;
-# KEEP_DEMO=1 keeps the scratch folder (installer, prefix) for a closer look.
+# Where the host cannot run wine32 (or WRAPPER_WINE_ARCH=win64), the installer
+# is made from the x86_64 build of the same sources and runs under wine64.
+# Build folders can be moved with WIN32_BUILD (WIN64_BUILD), NATIVE_BUILD and
+# BIN_DIR; KEEP_DEMO=1 keeps the scratch folder (installer, prefix).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-win32_build=${WIN32_BUILD:-$root/build/win32}
 native_build=${NATIVE_BUILD:-$root/build/native}
-bin=${BIN_DIR:-$root/build/bin}
 jobs=${JOBS:-$(nproc)}
 
 section() { printf '\n== %s\n' "$*"; }
@@ -22,7 +22,7 @@ cleanup() {
     echo "(scratch folder kept: $scratch)"
   else
     # Stop anything still running in the throwaway prefix before removing it.
-    WINEPREFIX=$scratch/prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$scratch/prefix "${WINESERVER:-wineserver}" -k 2>/dev/null || true
     rm -rf "$scratch"
   fi
 }
@@ -31,30 +31,43 @@ trap cleanup EXIT
 section "1. Tools and libraries"
 bash "$root/scripts/install-deps.sh"
 step "all build, signing and Wine packages are installed"
+step "$(bash "$root/scripts/wine-env.sh")"
+source "$root/scripts/wine-env.sh"
+if [ "$WRAPPER_WINE_ARCH" = win64 ]; then
+  windows_build=${WIN64_BUILD:-$root/build/win64}
+  toolchain=$root/cmake/mingw-x86_64.cmake
+  windows_bin=$windows_build/bin
+  step "the demo installer is made from the x86_64 build of the same sources"
+else
+  windows_build=${WIN32_BUILD:-$root/build/win32}
+  toolchain=$root/cmake/mingw-i686.cmake
+  windows_bin=${BIN_DIR:-$root/build/bin}
+fi
+bin=${BIN_DIR:-$root/build/bin}
 
 section "2. Build"
-build() {  # build DIR "TARGETS" [CMAKE-ARGS...]
-  local dir=$1 targets=$2; shift 2
+build() {  # build DIR BIN-DIR "TARGETS" [CMAKE-ARGS...]
+  local dir=$1 bin_dir=$2 targets=$3; shift 3
   local log
   log=$scratch/$(basename "$dir").log
   # shellcheck disable=SC2086 # the targets are separate words
-  if ! { cmake -S "$root" -B "$dir" -DWRAPPER_BIN_DIR="$bin" "$@" &&
+  if ! { cmake -S "$root" -B "$dir" -DWRAPPER_BIN_DIR="$bin_dir" "$@" &&
          cmake --build "$dir" -j "$jobs" --target $targets; } >"$log" 2>&1; then
     tail -40 "$log"; echo "demo: build in $dir failed (log above)" >&2; exit 1
   fi
 }
-build "$win32_build" "ZuvidaDiroVivuv demo-setup" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
-step "Windows tree: $win32_build (the stub and the demo inner setup)"
-build "$native_build" "wrapper-tool"
+build "$windows_build" "$windows_bin" "ZuvidaDiroVivuv demo-setup" -DCMAKE_TOOLCHAIN_FILE="$toolchain"
+step "Windows tree: $windows_build (the stub and the demo inner setup)"
+build "$native_build" "$bin" "wrapper-tool"
 step "native tree:  $native_build (wrapper-tool)"
-stub=$bin/ZuvidaDiroVivuv.exe
+stub=$windows_bin/ZuvidaDiroVivuv.exe
 tool=$bin/wrapper-tool
 step "stub: $stub, $(stat -c %s "$stub") bytes"
 
 section "3. Payload"
 payload=$scratch/payload
 mkdir -p "$payload/data"
-cp "$bin/demo-setup.exe" "$payload/RezuviZiduRuzudUvovovaz.exe"
+cp "$windows_bin/demo-setup.exe" "$payload/RezuviZiduRuzudUvovovaz.exe"
 printf 'This file was unpacked by the wrapper into its work area.\n' >"$payload/data/readme.txt"
 printf '{"channel": "demo", "version": "10.99.0.21465"}\n' >"$payload/data/settings.json"
 head -c 65536 /dev/urandom >"$payload/data/random.bin"
@@ -79,10 +92,10 @@ export WINEPREFIX=$scratch/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtm
 step "throwaway prefix: $WINEPREFIX"
 step "command: ZuvidaDiroVivuv.exe /demo \"two words\""
 set +e
-wine "$installer" /demo "two words" >/dev/null 2>&1
+"$WINE" "$installer" /demo "two words" >/dev/null 2>&1
 code=$?
 set -e
-wineserver -w  # the inner setup runs on after the stub has exited
+"$WINESERVER" -w  # the inner setup runs on after the stub has exited
 step "exit code: $code"
 
 section "7. The work area"

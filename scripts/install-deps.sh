@@ -11,7 +11,8 @@ packages=(
   googletest
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   libz-mingw-w64-dev zlib1g-dev
-  wine wine32:i386
+  wine wine32:i386 wine64
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   osslsigncode openssl
   zip unzip p7zip-full libarchive-tools python3
   xvfb x11-apps x11-utils imagemagick
