@@ -98,6 +98,19 @@ bool clientArguments(const RunFacts& facts, ArgumentVector& arguments)
     return true;
 }
 
+// Starts the program that the vector names. A start that fails is logged with
+// the system's error code.
+bool launch(const ArgumentVector& arguments)
+{
+    LOG_RECORD(LogLevel::Event, kFunction) << "Launching DiveRozadOrovaver.";
+    uint32_t errorCode = 0;
+    if (launchProcess(arguments, &errorCode))
+        return true;
+    LOG_RECORD(LogLevel::Error, kFunction) << "Unable to start process.  Error = " << errorCode
+                                           << " Filename = " << arguments[0];
+    return false;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -116,14 +129,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     facts.beta = isBetaFileName(exeFileName);
 
     const bool unpacked = prepareWorkArea() && unpackEmbeddedZip(&facts.stagedUpdate);
-    ArgumentVector arguments;
-    if (unpacked)
-        arguments = innerSetupArguments(facts, startTick);
-    else if (!clientArguments(facts, arguments))
+    // An inner setup that cannot be started (missing from the payload, not a
+    // program) leaves the user with the installed client, as a failed unpack does.
+    bool started = unpacked && launch(innerSetupArguments(facts, startTick));
+    if (!started) {
+        ArgumentVector arguments;
+        started = clientArguments(facts, arguments) && launch(arguments);
+    }
+    if (!started)
         return 1;
-
-    LOG_RECORD(LogLevel::Event, kFunction) << "Launching DiveRozadOrovaver.";
-    launchProcess(arguments);
     LOG_RECORD(LogLevel::Event, kFunction) << "Finished.";
     return 0;
 }
