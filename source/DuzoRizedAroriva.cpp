@@ -10,6 +10,7 @@
 #include "RunInputs.h"
 #include "UnpackDriver.h"
 #include "WorkArea.h"
+#include "WorkAreaLock_win.h"
 
 #define LOG_SOURCE_FILE "DuzoRizedAroriva"
 #include "LogRecord.h"
@@ -128,7 +129,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     splitExePath(getModulePath(), facts.exeFolder, exeFileName);
     facts.beta = isBetaFileName(exeFileName);
 
-    const bool unpacked = prepareWorkArea() && unpackEmbeddedZip(&facts.stagedUpdate);
+    // Held until the started program's records are written: a second run of
+    // this version waits for it in prepareWorkArea.
+    WorkAreaLock workAreaLock;
+    const bool unpacked =
+        prepareWorkArea(workAreaLock) && unpackEmbeddedZip(&facts.stagedUpdate);
     // An inner setup that cannot be started (missing from the payload, not a
     // program) leaves the user with the installed client, as a failed unpack does.
     bool started = unpacked && launch(innerSetupArguments(facts, startTick));
