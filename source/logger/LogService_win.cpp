@@ -336,7 +336,8 @@ void Logger::TrimLogFile()
     fclose(logStream);
     logStream = openLogStream(logPath, true);
     if (!logStream) {
-        // The file is gone from under us: nothing more is written this run.
+        // The file is gone from under us, or no longer a plain file: nothing
+        // more is written this run.
         logSize = 0;
         return;
     }
