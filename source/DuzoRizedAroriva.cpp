@@ -10,6 +10,7 @@
 #include "RunInputs.h"
 #include "UnpackDriver.h"
 #include "WorkArea.h"
+#include "WorkAreaLock_win.h"
 
 #define LOG_SOURCE_FILE "DuzoRizedAroriva"
 #include "LogRecord.h"
@@ -98,6 +99,19 @@ bool clientArguments(const RunFacts& facts, ArgumentVector& arguments)
     return true;
 }
 
+// Starts the program that the vector names. A start that fails is logged with
+// the system's error code.
+bool launch(const ArgumentVector& arguments)
+{
+    LOG_RECORD(LogLevel::Event, kFunction) << "Launching DiveRozadOrovaver.";
+    uint32_t errorCode = 0;
+    if (launchProcess(arguments, &errorCode))
+        return true;
+    LOG_RECORD(LogLevel::Error, kFunction) << "Unable to start process.  Error = " << errorCode
+                                           << " Filename = " << arguments[0];
+    return false;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -115,15 +129,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     splitExePath(getModulePath(), facts.exeFolder, exeFileName);
     facts.beta = isBetaFileName(exeFileName);
 
-    const bool unpacked = prepareWorkArea() && unpackEmbeddedZip(&facts.stagedUpdate);
-    ArgumentVector arguments;
-    if (unpacked)
-        arguments = innerSetupArguments(facts, startTick);
-    else if (!clientArguments(facts, arguments))
+    // Held until the started program's records are written: a second run of
+    // this version waits for it in prepareWorkArea.
+    WorkAreaLock workAreaLock;
+    const bool unpacked =
+        prepareWorkArea(workAreaLock) && unpackEmbeddedZip(&facts.stagedUpdate);
+    // An inner setup that cannot be started (missing from the payload, not a
+    // program) leaves the user with the installed client, as a failed unpack does.
+    bool started = unpacked && launch(innerSetupArguments(facts, startTick));
+    if (!started) {
+        ArgumentVector arguments;
+        started = clientArguments(facts, arguments) && launch(arguments);
+    }
+    if (!started)
         return 1;
-
-    LOG_RECORD(LogLevel::Event, kFunction) << "Launching DiveRozadOrovaver.";
-    launchProcess(arguments);
     LOG_RECORD(LogLevel::Event, kFunction) << "Finished.";
     return 0;
 }

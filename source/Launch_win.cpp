@@ -17,10 +17,13 @@ void appendOwnArguments(ArgumentVector& arguments)
     LocalFree(split);
 }
 
-void launchProcess(const ArgumentVector& arguments)
+bool launchProcess(const ArgumentVector& arguments, uint32_t* errorCode)
 {
-    if (arguments.empty())
-        return;
+    if (arguments.empty()) {
+        if (errorCode)
+            *errorCode = ERROR_INVALID_PARAMETER;
+        return false;
+    }
 
     // CreateProcessW may write into the command line it is given.
     const std::wstring line = buildCommandLine(arguments);
@@ -35,10 +38,14 @@ void launchProcess(const ArgumentVector& arguments)
 
     // The application name is given, so no search path and no added extension:
     // a bare name means a file in the current directory.
-    if (CreateProcessW(arguments[0].c_str(), writable.data(), nullptr, nullptr, FALSE, 0,
-                       nullptr, nullptr, &startup, &process)) {
-        // Nothing is waited for or read back from the started program.
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+    if (!CreateProcessW(arguments[0].c_str(), writable.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
+        if (errorCode)
+            *errorCode = GetLastError();
+        return false;
     }
+    // Nothing is waited for or read back from the started program.
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }

@@ -9,6 +9,7 @@
 #include "LogRecord.h"
 #include "LogService_win.h"
 #include "LoggerFilter.h"
+#include "WorkAreaLock_win.h"
 
 const char* const kWrapperVersion = "10.99.0.21465";
 
@@ -57,11 +58,30 @@ bool createDirectories(const std::wstring& path, bool includeLast)
     return true;
 }
 
-bool prepareWorkArea()
+namespace {
+
+void logLockWait(const WorkAreaLock& lock)
+{
+    if (!lock.waited())
+        return;
+    if (lock.held())
+        LOG_RECORD(LogLevel::Event, "prepareWorkArea")
+            << "Waited for another run in this work area: " << lock.waitedMs() << " ms.";
+    else
+        LOG_RECORD(LogLevel::Event, "prepareWorkArea")
+            << "Stopped waiting for another run in this work area after " << lock.waitedMs()
+            << " ms.";
+}
+
+} // namespace
+
+bool prepareWorkArea(WorkAreaLock& lock)
 {
     std::wstring workArea;
     if (!getWorkAreaPath(workArea))
         return false;
+    // Before anything is made or written here, the log included.
+    lock.acquire(workArea);
     if (!createDirectories(workArea, true))
         return false;
 
@@ -69,6 +89,7 @@ bool prepareWorkArea()
     if (Logger::Instance().Init(logPath.c_str(), false)) {
         LOG_RECORD(LogLevel::Event, "prepareWorkArea") << "Version: " << kWrapperVersion;
         LoggerFilter::DumpCommandLineToLog("Cmdline Param", GetCommandLineW());
+        logLockWait(lock);
     }
     return SetCurrentDirectoryW(workArea.c_str()) != FALSE;
 }

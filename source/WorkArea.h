@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+class WorkAreaLock;
+
 // The wrapper's own version: it names the per-version work area.
 extern const char* const kWrapperVersion;
 
@@ -13,6 +15,8 @@ bool getWorkAreaPath(std::wstring& path);
 // passed over; false only when the path has 1,024 characters or more.
 bool createDirectories(const std::wstring& path, bool includeLast);
 
-// Makes the work area, starts the log in it and makes it the current
-// directory. True exactly when the current directory is the work area.
-bool prepareWorkArea();
+// Takes `lock` for the work area (waiting while another run holds it), makes
+// the work area, starts the log in it and makes it the current directory.
+// True exactly when the current directory is the work area. The caller keeps
+// the lock until its program is started.
+bool prepareWorkArea(WorkAreaLock& lock);

@@ -6,6 +6,7 @@ add_library(wrapper_stub STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/RunInputs.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/UnpackDriver.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WorkArea.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/WorkAreaLock_win.cpp
 )
 target_include_directories(wrapper_stub PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_logger

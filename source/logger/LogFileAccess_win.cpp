@@ -4,6 +4,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "PlainFile_win.h"
+
 namespace {
 
 // Owns a handle from CreateFileW.
@@ -62,11 +64,15 @@ bool SetLogFileAccess(const wchar_t* path)
 {
     if (!path)
         return false;
-    // Asking for the access list only, not the data, lets this succeed while
-    // the log stream holds the file open.
-    FileHandle file(CreateFileW(path, READ_CONTROL | WRITE_DAC, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file.valid())
+    // Asking for the access list (and the attributes, for the check below)
+    // only, not the data, lets this succeed while the log stream holds the
+    // file open. A link is opened as itself and refused: its target's access
+    // list is not ours to widen.
+    FileHandle file(CreateFileW(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+    if (!file.valid() || !isPlainFile(file.get(), path))
         return false;
 
     // On failure the list stays null and the new one holds only our two grants.

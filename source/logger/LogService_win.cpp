@@ -10,10 +10,10 @@
 #include <cwchar>
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
 
 #define LOG_SOURCE_FILE "logger/LogService_win"
 #include "LogFileAccess_win.h"
+#include "PlainFile_win.h"
 
 namespace {
 
@@ -55,6 +55,26 @@ uint32_t streamPosition(FILE* stream, uint32_t fallback)
 {
     long position = ftell(stream);
     return position < 0 ? fallback : static_cast<uint32_t>(position);
+}
+
+// A text-mode stream over the log, or null when it is no plain file (see
+// isPlainFile). Opened by handle, so the stream is the very file checked:
+// "a+" appends; "w+" (with `truncate`) writes at the stream's position.
+FILE* openLogStream(const std::wstring& path, bool truncate)
+{
+    HANDLE file = openPlainFile(path.c_str(), truncate);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                   truncate ? _O_TEXT : _O_TEXT | _O_APPEND);
+    if (fd == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _wfdopen(fd, truncate ? L"w+" : L"a+");
+    if (!stream)
+        _close(fd);
+    return stream;
 }
 
 } // namespace
@@ -146,7 +166,7 @@ bool Logger::OpenLogFile(const wchar_t* path)
     logPath = path;
     logPath += L".txt";
 
-    logStream = _wfsopen(logPath.c_str(), L"a+", _SH_DENYNO);
+    logStream = openLogStream(logPath, false);
     if (!logStream)
         return false;
 
@@ -314,9 +334,10 @@ void Logger::TrimLogFile()
     const size_t keepCount = read - keepFrom;
 
     fclose(logStream);
-    logStream = _wfsopen(logPath.c_str(), L"w+", _SH_DENYNO);
+    logStream = openLogStream(logPath, true);
     if (!logStream) {
-        // The file is gone from under us: nothing more is written this run.
+        // The file is gone from under us, or no longer a plain file: nothing
+        // more is written this run.
         logSize = 0;
         return;
     }

@@ -77,9 +77,9 @@ bool launchAndRecord(const ArgumentVector& arguments, const std::wstring& output
 {
     DeleteFileW(output.c_str());
     SetEnvironmentVariableW(L"RECORD_RUN_OUTPUT", output.c_str());
-    launchProcess(arguments);
+    const bool started = launchProcess(arguments);
     SetEnvironmentVariableW(L"RECORD_RUN_OUTPUT", nullptr);
-    return waitForRecord(output, record);
+    return started && waitForRecord(output, record);
 }
 
 std::vector<std::wstring> shellSplit(const std::wstring& line)
@@ -277,6 +277,29 @@ TEST(Launch, MissingOrUnstartableProgramReturnsQuietly)
     fclose(file);
     launchProcess({notAProgram});
     SUCCEED() << "returned after a file that is not a program";
+}
+
+TEST(Launch, FailedStartIsReportedWithTheSystemErrorCode)
+{
+    CurrentDirectoryGuard guard;
+    const std::wstring folder = freshFolder(L"failed");
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+    const struct {
+        ArgumentVector arguments;
+        uint32_t errorCode;
+    } cases[] = {
+        {{L"missing.exe", L"/noUpdate"}, ERROR_FILE_NOT_FOUND},
+        {{L"record_run"}, ERROR_FILE_NOT_FOUND},   // no extension is added
+        {{folder + L"no such folder\\setup.exe"}, ERROR_PATH_NOT_FOUND},
+        {{}, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        uint32_t errorCode = 0;
+        EXPECT_FALSE(launchProcess(c.arguments, &errorCode));
+        EXPECT_EQ(errorCode, c.errorCode)
+            << (c.arguments.empty() ? "(empty)" : std::string(c.arguments[0].begin(),
+                                                              c.arguments[0].end()));
+    }
 }
 
 bool runProbe(const ArgumentVector& ownArguments, const std::wstring& output,

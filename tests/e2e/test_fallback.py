@@ -2,6 +2,7 @@
 named by HKLM\\Software\\Norvik ClientPath is started instead, or the stub
 ends with exit code 1 when there is none."""
 import os
+import re
 import unittest
 
 from e2e_support import (PrefixTestCase, basic_payload, log_head,
@@ -49,24 +50,27 @@ class Fallback(PrefixTestCase):
     def test_client_path_values(self):
         exactly_fits = "C:\\" + "x" * 507      # 510 characters
         too_long = "C:\\" + "x" * 508          # 511: with its NUL over 1,023 bytes
+        # Both values that are read name no program: the start fails, which
+        # is logged with the system's error code, and the run ends with 1.
         cases = [
-            # (ClientPath, exit code, last log texts)
-            ("", 0, ["Falling back to existing client: ",
-                     "Launching DiveRozadOrovaver.", "Finished."]),
-            (exactly_fits, 0, ["Falling back to existing client: " + exactly_fits,
-                               "Launching DiveRozadOrovaver.", "Finished."]),
-            (too_long, 1, ["No fallback available."]),
-            (None, 1, ["No fallback available."]),
+            # (ClientPath, last log texts, None standing for the failed start)
+            ("", ["Falling back to existing client: ", "Launching DiveRozadOrovaver.", None]),
+            (exactly_fits, ["Falling back to existing client: " + exactly_fits,
+                            "Launching DiveRozadOrovaver.", None]),
+            (too_long, ["No fallback available."]),
+            (None, ["No fallback available."]),
         ]
-        for value, code, tail in cases:
+        for value, tail in cases:
             with self.subTest(length=None if value is None else len(value)):
                 self.prefix.clear_work_area()
                 self.prefix.set_client_path(value)
-                self.assertEqual(self.prefix.run(NO_PAYLOAD), code)
+                self.assertEqual(self.prefix.run(NO_PAYLOAD), 1)
                 records = self.assertLogTexts(
                     log_head(self.prefix) + ["Unable to initialize zip reader."] + tail)
-                if code == 1:
-                    self.assertEqual(records[-1], ("Error", "No fallback available."))
+                self.assertEqual(records[-1][0], "Error")
+                if tail[-1] is None:
+                    self.assertRegex(records[-1][1], r"^Unable to start process\.  Error = "
+                                     r"[1-9][0-9]* Filename = " + re.escape(value) + "$")
                 self.assertTrue(self.prefix.no_record(settle=0.5))
 
     def test_work_area_that_cannot_be_made(self):

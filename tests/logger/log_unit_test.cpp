@@ -131,6 +131,22 @@ TEST(SetLogFileAccess, GrantsUsersAndEveryoneWhileTheLogIsOpen)
     }
 }
 
+TEST(SetLogFileAccess, LeavesAFileWithASecondNameAlone)
+{
+    // A hard link planted at the log's path: the file is someone else's too.
+    const std::wstring folder = logtest::freshFolder(L"access_linked");
+    const std::wstring other = folder + L"other.txt";
+    ASSERT_TRUE(logtest::writeBytes(other, "not the log's"));
+    ASSERT_TRUE(CreateHardLinkW((folder + L"log.txt").c_str(), other.c_str(), nullptr));
+    Grants before;
+    ASSERT_TRUE(readGrants(other, before));
+    EXPECT_FALSE(SetLogFileAccess((folder + L"log.txt").c_str()));
+    Grants after;
+    ASSERT_TRUE(readGrants(other, after));
+    EXPECT_EQ(after.users, before.users);
+    EXPECT_EQ(after.everyone, before.everyone);
+}
+
 TEST(SetLogFileAccess, MissingPathFailsAndCreatesNothing)
 {
     const std::wstring folder = logtest::freshFolder(L"access_missing");

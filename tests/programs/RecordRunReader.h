@@ -1,6 +1,7 @@
 #pragma once
 // Reads the JSON object that record_run writes:
-//   {"raw": "...", "argv": [...], "crt_argv": [...], "cwd": "...", "exe": "..."}
+//   {"raw": "...", "argv": [...], "crt_argv": [...], "cwd": "...", "exe": "...",
+//    and, when it was asked to list them, "files": [...]}
 // A small parser for that shape only (strings, arrays of strings, one object).
 #include <cstddef>
 #include <string>
@@ -12,6 +13,7 @@ struct RecordRun {
     std::vector<std::wstring> crtArgv;
     std::wstring cwd;
     std::wstring exe;
+    std::vector<std::wstring> files;
 };
 
 namespace record_run_detail {
@@ -42,6 +44,8 @@ public:
                 ok = parseString(out.cwd);
             else if (key == L"exe")
                 ok = parseString(out.exe);
+            else if (key == L"files")
+                ok = parseList(out.files);
             else
                 return false;
             if (!ok)

@@ -4,6 +4,8 @@
 //   {"raw": GetCommandLineW(), "argv": [CommandLineToArgvW split],
 //    "crt_argv": [the C runtime's split], "cwd": current directory,
 //    "exe": own module path}
+// With RECORD_RUN_LIST_FILES set it adds "files": ["<name>\t<size in bytes>",
+// ...], the files of its current directory as it found them on starting.
 // The file appears whole: it is written under a temporary name and renamed.
 #include <windows.h>
 #include <shellapi.h>
@@ -63,6 +65,25 @@ std::vector<std::wstring> shellSplit(const wchar_t* line)
     return out;
 }
 
+// Name and size of every file (not folder) directly in the current directory.
+std::vector<std::wstring> filesHere()
+{
+    std::vector<std::wstring> out;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(L"*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return out;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        const unsigned long long size =
+            (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        out.push_back(std::wstring(found.cFileName) + L"\t" + std::to_wstring(size));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return out;
+}
+
 bool writeWhole(const std::wstring& path, const std::string& content)
 {
     const std::wstring temporary = path + L".partial";
@@ -79,6 +100,9 @@ bool writeWhole(const std::wstring& path, const std::string& content)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // First, before anything else could change them.
+    const bool listFiles = !environmentValue(L"RECORD_RUN_LIST_FILES").empty();
+    const std::vector<std::wstring> files = listFiles ? filesHere() : std::vector<std::wstring>();
     const std::wstring exe = modulePath();
     std::wstring output = environmentValue(L"RECORD_RUN_OUTPUT");
     if (output.empty()) {
@@ -99,6 +123,8 @@ int wmain(int argc, wchar_t** argv)
     content += ", \"crt_argv\": " + json::quoteList(crtArgv);
     content += ", \"cwd\": " + json::quote(currentDirectory());
     content += ", \"exe\": " + json::quote(exe);
+    if (listFiles)
+        content += ", \"files\": " + json::quoteList(files);
     content += "}\n";
     return writeWhole(output, content) ? 0 : 1;
 }
