@@ -1,0 +1,103 @@
+#include "NameCollision.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+// A file or folder path that an entry makes: the whole name, or one of its
+// folder prefixes.
+struct PathUse
+{
+    const char* text;
+    size_t length;
+    size_t entry;
+    bool isFile;
+};
+
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+// Folded the way Windows compares names here: ASCII letters without case,
+// both separators alike.
+unsigned char fold(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<unsigned char>(c - 'A' + 'a');
+    if (c == '\\')
+        return '/';
+    return static_cast<unsigned char>(c);
+}
+
+int comparePaths(const PathUse& a, const PathUse& b)
+{
+    const size_t common = std::min(a.length, b.length);
+    for (size_t i = 0; i < common; ++i) {
+        const unsigned char x = fold(a.text[i]);
+        const unsigned char y = fold(b.text[i]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    if (a.length != b.length)
+        return a.length < b.length ? -1 : 1;
+    return 0;
+}
+
+void addUses(const NamedEntry& named, size_t index, std::vector<PathUse>& uses)
+{
+    const std::string& name = *named.name;
+    size_t length = name.size();
+    while (length > 0 && isSeparator(name[length - 1]))
+        --length;
+    for (size_t i = 1; i < length; ++i) {
+        if (isSeparator(name[i]) && !isSeparator(name[i - 1]))
+            uses.push_back(PathUse{name.data(), i, index, false});
+    }
+    if (length > 0)
+        uses.push_back(PathUse{name.data(), length, index, !named.isDirectory});
+}
+
+} // namespace
+
+bool findNameCollision(const std::vector<NamedEntry>& entries, NameCollision& out)
+{
+    std::vector<PathUse> uses;
+    uses.reserve(entries.size() * 2);
+    for (size_t i = 0; i < entries.size(); ++i)
+        addUses(entries[i], i, uses);
+    std::sort(uses.begin(), uses.end(), [](const PathUse& a, const PathUse& b) {
+        const int order = comparePaths(a, b);
+        return order != 0 ? order < 0 : a.entry < b.entry;
+    });
+
+    bool found = false;
+    for (size_t start = 0; start < uses.size();) {
+        size_t end = start + 1;
+        while (end < uses.size() && comparePaths(uses[start], uses[end]) == 0)
+            ++end;
+        // Uses of one path, in entry order: a later use collides with an
+        // earlier one when either of the two is a file.
+        const size_t earliest = uses[start].entry;
+        size_t firstFile = SIZE_MAX;
+        if (uses[start].isFile)
+            firstFile = earliest;
+        for (size_t k = start + 1; k < end; ++k) {
+            const PathUse& use = uses[k];
+            if (use.entry == earliest)
+                continue;
+            const bool clash = use.isFile || firstFile < use.entry;
+            if (clash) {
+                if (!found || use.entry < out.second) {
+                    out.first = use.isFile ? earliest : firstFile;
+                    out.second = use.entry;
+                    found = true;
+                }
+                break;
+            }
+        }
+        start = end;
+    }
+    return found;
+}
