@@ -45,14 +45,28 @@ int comparePaths(const PathUse& a, const PathUse& b)
     return 0;
 }
 
-void addUses(const NamedEntry& named, size_t index, std::vector<PathUse>& uses)
+// `previous` is the entry before, or null. A folder that the previous entry
+// already uses under the very same bytes is left out: it cannot be where
+// the earliest collision is found, and payloads list many files per folder.
+void addUses(const NamedEntry& named, const std::string* previous, size_t index,
+             std::vector<PathUse>& uses)
 {
     const std::string& name = *named.name;
     size_t length = name.size();
     while (length > 0 && isSeparator(name[length - 1]))
         --length;
+    size_t shared = 0;
+    if (previous != nullptr) {
+        // Only the previous entry's folders count, not its own name.
+        size_t previousLength = previous->size();
+        while (previousLength > 0 && isSeparator((*previous)[previousLength - 1]))
+            --previousLength;
+        const size_t limit = std::min(length, previousLength);
+        while (shared < limit && name[shared] == (*previous)[shared])
+            ++shared;
+    }
     for (size_t i = 1; i < length; ++i) {
-        if (isSeparator(name[i]) && !isSeparator(name[i - 1]))
+        if (isSeparator(name[i]) && !isSeparator(name[i - 1]) && i >= shared)
             uses.push_back(PathUse{name.data(), i, index, false});
     }
     if (length > 0)
@@ -66,7 +80,7 @@ bool findNameCollision(const std::vector<NamedEntry>& entries, NameCollision& ou
     std::vector<PathUse> uses;
     uses.reserve(entries.size() * 2);
     for (size_t i = 0; i < entries.size(); ++i)
-        addUses(entries[i], i, uses);
+        addUses(entries[i], i > 0 ? entries[i - 1].name : nullptr, i, uses);
     std::sort(uses.begin(), uses.end(), [](const PathUse& a, const PathUse& b) {
         const int order = comparePaths(a, b);
         return order != 0 ? order < 0 : a.entry < b.entry;
