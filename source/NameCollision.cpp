@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -48,6 +49,17 @@ int comparePaths(const PathUse& a, const PathUse& b)
 // `previous` is the entry before, or null. A folder that the previous entry
 // already uses under the very same bytes is left out: it cannot be where
 // the earliest collision is found, and payloads list many files per folder.
+// qsort rather than std::sort: the C runtime's costs the stub no code.
+int byPathThenEntry(const void* a, const void* b)
+{
+    const PathUse& x = *static_cast<const PathUse*>(a);
+    const PathUse& y = *static_cast<const PathUse*>(b);
+    const int order = comparePaths(x, y);
+    if (order != 0)
+        return order;
+    return x.entry < y.entry ? -1 : x.entry > y.entry ? 1 : 0;
+}
+
 void addUses(const NamedEntry& named, const std::string* previous, size_t index,
              std::vector<PathUse>& uses)
 {
@@ -81,10 +93,8 @@ bool findNameCollision(const std::vector<NamedEntry>& entries, NameCollision& ou
     uses.reserve(entries.size() * 2);
     for (size_t i = 0; i < entries.size(); ++i)
         addUses(entries[i], i > 0 ? entries[i - 1].name : nullptr, i, uses);
-    std::sort(uses.begin(), uses.end(), [](const PathUse& a, const PathUse& b) {
-        const int order = comparePaths(a, b);
-        return order != 0 ? order < 0 : a.entry < b.entry;
-    });
+    if (!uses.empty())
+        std::qsort(uses.data(), uses.size(), sizeof(PathUse), byPathThenEntry);
 
     bool found = false;
     for (size_t start = 0; start < uses.size();) {
