@@ -7,12 +7,14 @@
 namespace {
 
 // A file or folder path that an entry makes: the whole name, or one of its
-// folder prefixes.
+// folder prefixes. `hash` is of the folded path, so that the sort mostly
+// compares numbers.
 struct PathUse
 {
     const char* text;
     size_t length;
     size_t entry;
+    uint64_t hash;
     bool isFile;
 };
 
@@ -34,6 +36,8 @@ unsigned char fold(char c)
 
 int comparePaths(const PathUse& a, const PathUse& b)
 {
+    if (a.hash != b.hash)
+        return a.hash < b.hash ? -1 : 1;
     const size_t common = std::min(a.length, b.length);
     for (size_t i = 0; i < common; ++i) {
         const unsigned char x = fold(a.text[i]);
@@ -46,10 +50,8 @@ int comparePaths(const PathUse& a, const PathUse& b)
     return 0;
 }
 
-// `previous` is the entry before, or null. A folder that the previous entry
-// already uses under the very same bytes is left out: it cannot be where
-// the earliest collision is found, and payloads list many files per folder.
-// qsort rather than std::sort: the C runtime's costs the stub no code.
+// Equal paths end up next to each other, in entry order. qsort rather than
+// std::sort: the C runtime's costs the stub no code.
 int byPathThenEntry(const void* a, const void* b)
 {
     const PathUse& x = *static_cast<const PathUse*>(a);
@@ -60,29 +62,37 @@ int byPathThenEntry(const void* a, const void* b)
     return x.entry < y.entry ? -1 : x.entry > y.entry ? 1 : 0;
 }
 
+size_t trimmedLength(const std::string& name)
+{
+    size_t length = name.size();
+    while (length > 0 && isSeparator(name[length - 1]))
+        --length;
+    return length;
+}
+
+// `previous` is the entry before, or null. A folder that the previous entry
+// already uses under the very same bytes is left out: it cannot be where
+// the earliest collision is found, and payloads list many files per folder.
 void addUses(const NamedEntry& named, const std::string* previous, size_t index,
              std::vector<PathUse>& uses)
 {
     const std::string& name = *named.name;
-    size_t length = name.size();
-    while (length > 0 && isSeparator(name[length - 1]))
-        --length;
+    const size_t length = trimmedLength(name);
     size_t shared = 0;
     if (previous != nullptr) {
         // Only the previous entry's folders count, not its own name.
-        size_t previousLength = previous->size();
-        while (previousLength > 0 && isSeparator((*previous)[previousLength - 1]))
-            --previousLength;
-        const size_t limit = std::min(length, previousLength);
+        const size_t limit = std::min(length, trimmedLength(*previous));
         while (shared < limit && name[shared] == (*previous)[shared])
             ++shared;
     }
-    for (size_t i = 1; i < length; ++i) {
-        if (isSeparator(name[i]) && !isSeparator(name[i - 1]) && i >= shared)
-            uses.push_back(PathUse{name.data(), i, index, false});
+    uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (size_t i = 0; i < length; ++i) {
+        if (i > 0 && isSeparator(name[i]) && !isSeparator(name[i - 1]) && i >= shared)
+            uses.push_back(PathUse{name.data(), i, index, hash, false});
+        hash = (hash ^ fold(name[i])) * 1099511628211ull;
     }
     if (length > 0)
-        uses.push_back(PathUse{name.data(), length, index, !named.isDirectory});
+        uses.push_back(PathUse{name.data(), length, index, hash, !named.isDirectory});
 }
 
 } // namespace
@@ -104,17 +114,14 @@ bool findNameCollision(const std::vector<NamedEntry>& entries, NameCollision& ou
         // Uses of one path, in entry order: a later use collides with an
         // earlier one when either of the two is a file.
         const size_t earliest = uses[start].entry;
-        size_t firstFile = SIZE_MAX;
-        if (uses[start].isFile)
-            firstFile = earliest;
+        const bool earliestIsFile = uses[start].isFile;
         for (size_t k = start + 1; k < end; ++k) {
             const PathUse& use = uses[k];
             if (use.entry == earliest)
                 continue;
-            const bool clash = use.isFile || firstFile < use.entry;
-            if (clash) {
+            if (use.isFile || earliestIsFile) {
                 if (!found || use.entry < out.second) {
-                    out.first = use.isFile ? earliest : firstFile;
+                    out.first = earliest;
                     out.second = use.entry;
                     found = true;
                 }
