@@ -9,14 +9,15 @@ const uint32_t kSecurityDirectory = 4;
 
 } // namespace
 
-uint64_t payloadSearchSize(const uint8_t* image, uint64_t imageSize)
+bool findCertificateTable(const uint8_t* image, uint64_t imageSize, uint64_t& tableOffset,
+                          uint64_t& tableSize)
 {
     if (image == nullptr || imageSize < 0x40 || image[0] != 'M' || image[1] != 'Z')
-        return imageSize;
+        return false;
     const uint64_t pe = read32(image + 0x3C);
     // Signature (4), file header (20), optional header magic (2).
     if (pe + 26 > imageSize || read32(image + pe) != 0x00004550)
-        return imageSize;
+        return false;
     const uint64_t optional = pe + 24;
     const uint32_t magic = read16(image + optional);
     uint64_t directories;
@@ -28,17 +29,28 @@ uint64_t payloadSearchSize(const uint8_t* image, uint64_t imageSize)
         countField = optional + 108;
         directories = optional + 112;
     } else {
-        return imageSize;
+        return false;
     }
     if (countField + 4 > imageSize || read32(image + countField) <= kSecurityDirectory)
-        return imageSize;
+        return false;
     const uint64_t entry = directories + 8 * kSecurityDirectory;
     if (entry + 8 > imageSize)
-        return imageSize;
+        return false;
     // The certificate table is the one directory given as a file offset.
     const uint64_t offset = read32(image + entry);
     const uint64_t size = read32(image + entry + 4);
-    if (offset == 0 || size == 0 || offset + size != imageSize)
+    if (offset == 0 || size == 0)
+        return false;
+    tableOffset = offset;
+    tableSize = size;
+    return true;
+}
+
+uint64_t payloadSearchSize(const uint8_t* image, uint64_t imageSize)
+{
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    if (!findCertificateTable(image, imageSize, offset, size) || offset > imageSize)
         return imageSize;
     return offset;
 }

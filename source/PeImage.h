@@ -1,9 +1,15 @@
 #pragma once
 #include <cstdint>
 
+// The certificate table (the Authenticode signature) that the PE header
+// declares: its file offset and size as recorded, which need not lie inside
+// the file. False when the file is no PE image or declares no table.
+bool findCertificateTable(const uint8_t* image, uint64_t imageSize, uint64_t& offset,
+                          uint64_t& size);
+
 // How much of a mapped executable to search for the appended archive. When
-// the PE header declares a certificate table (the Authenticode signature)
-// that ends exactly at the end of the file, the archive lies before it and
-// the search stops at the table's start, whatever the signature's size.
-// Otherwise the whole file is searched.
+// the PE header declares a certificate table, the archive lies before it and
+// the search stops at the table's start, whatever the signature's size and
+// whatever follows the table: bytes after it are not covered by the
+// signature and are never unpacked. Otherwise the whole file is searched.
 uint64_t payloadSearchSize(const uint8_t* image, uint64_t imageSize);

@@ -7,6 +7,7 @@
 #include "EntryName.h"
 #include "FileMapping.h"
 #include "FileWriterCallback.h"
+#include "NameCollision.h"
 #include "PeImage.h"
 #include "WorkArea.h"
 #include "ZipReader.h"
@@ -38,17 +39,33 @@ void logEntryFailure(const char* what, uint32_t index, const std::string& name)
     LOG_RECORD(LogLevel::Error, kFunction) << what << index << " Filename = " << name;
 }
 
+// The index of the first entry that would land on a file or folder an
+// earlier entry made (Windows folds letter case), or the entry count.
+uint32_t firstCollidingEntry(const ZipReader& reader)
+{
+    const std::vector<ZipEntryInfo>& entries = reader.entries();
+    std::vector<NamedEntry> named;
+    named.reserve(entries.size());
+    for (const ZipEntryInfo& entry : entries)
+        named.push_back(NamedEntry{&entry.fileName, entry.isDirectory()});
+    NameCollision collision;
+    if (!findNameCollision(named, collision))
+        return static_cast<uint32_t>(entries.size());
+    return static_cast<uint32_t>(collision.second);
+}
+
 // Writes entry `index`; false when it must end the walk.
-bool unpackEntry(ZipReader& reader, uint32_t index, bool* stagedUpdateFound)
+bool unpackEntry(ZipReader& reader, uint32_t index, bool collides, bool* stagedUpdateFound)
 {
     ZipEntryInfo entry;
     if (!reader.getEntryInfo(index, entry)) {
         LOG_RECORD(LogLevel::Error, kFunction) << "Unable to read zip file header.  i = " << index;
         return false;
     }
-    // A name that would leave the work area fails like a file that cannot be
-    // written, before any folder or file is made for it.
-    if (!isSafeEntryName(entry.fileName)) {
+    // A name that would leave the work area, or one that would overwrite an
+    // earlier entry's file, fails like a file that cannot be written, before
+    // any folder or file is made for it.
+    if (!isSafeEntryName(entry.fileName) || collides) {
         logEntryFailure("Unable to decompress file.  i = ", index, entry.fileName);
         return false;
     }
@@ -87,8 +104,9 @@ bool unpackAll(const FileMapping& image, bool* stagedUpdateFound)
     LOG_RECORD(LogLevel::Event, kFunction) << "Embedded zip contains " << count
                                            << " entries.  Total size: "
                                            << static_cast<int32_t>(image.size());
+    const uint32_t colliding = firstCollidingEntry(reader);
     for (uint32_t i = 0; i < count; ++i) {
-        if (!unpackEntry(reader, i, stagedUpdateFound))
+        if (!unpackEntry(reader, i, i == colliding, stagedUpdateFound))
             return false;
     }
     LOG_RECORD(LogLevel::Event, kFunction) << "Archive unpacked successfully.";

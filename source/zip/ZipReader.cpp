@@ -3,8 +3,10 @@
 #include <utility>
 
 #include "ZipBytes.h"
+#include "ZipEntryData.h"
 #include "ZipExtraction.h"
 #include "ZipOutputCheck.h"
+#include "ZipSpans.h"
 
 namespace {
 
@@ -100,8 +102,26 @@ bool ZipReader::readCentralDirectory(uint64_t offset, uint64_t size, uint64_t co
         entries_.push_back(std::move(entry));
         consumed += length;
     }
+    if (!entriesAreDisjoint(offset, consumed)) {
+        entriesOverlap_ = true;
+        return false;
+    }
     directoryLoaded_ = true;
     return true;
+}
+
+bool ZipReader::entriesAreDisjoint(uint64_t directoryOffset, uint64_t directoryLength) const
+{
+    std::vector<ZipSpan> spans;
+    spans.reserve(entries_.size() + 1);
+    spans.push_back(ZipSpan{directoryOffset, directoryOffset + directoryLength});
+    for (const ZipEntryInfo& entry : entries_) {
+        // An entry that cannot be located delivers nothing; its extraction fails.
+        ZipEntryData where;
+        if (locateEntryData(archiveBase_, archiveSize_, entry, where))
+            spans.push_back(ZipSpan{where.headerOffset, where.dataEnd()});
+    }
+    return spansAreDisjoint(spans);
 }
 
 bool ZipReader::getEntryInfo(uint32_t index, ZipEntryInfo& out) const
@@ -121,33 +141,19 @@ bool ZipReader::extract(uint32_t index, ZipReaderCallback& sink)
 
 bool ZipReader::extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink) const
 {
-    if (entry.localHeaderOffset >= archiveSize_)
+    ZipEntryData where;
+    if (!locateEntryData(archiveBase_, archiveSize_, entry, where))
         return false;
-    const uint8_t* headerAt = archiveBase_ + entry.localHeaderOffset;
-    const uint64_t available = archiveSize_ - entry.localHeaderOffset;
-    ZipLocalHeader local;
-    uint32_t headerLength = 0;
-    if (!local.parse(headerAt, available, headerLength))
-        return false;
-    const uint8_t* data = headerAt + headerLength;
-    const uint64_t dataAvailable = available - headerLength;
+    const uint8_t* data = archiveBase_ + where.dataOffset;
 
     ZipOutputCheck check(entry.uncompressedSize, entry.crc32);
     bool delivered = false;
-    switch (local.compressionMethod) {
-    case kMethodStored: {
-        // With a data descriptor the local sizes are zero; the directory has them.
-        const bool sizesFollow = ((local.flags | entry.flags) & kFlagDataDescriptor) != 0;
-        const uint64_t size = sizesFollow ? entry.compressedSize : local.compressedSize;
-        if (size > dataAvailable)
-            return false;
-        delivered = extractStored(data, size, sink, check);
+    switch (where.method) {
+    case kMethodStored:
+        delivered = extractStored(data, where.dataSize, sink, check);
         break;
-    }
     case kMethodDeflated:
-        if (entry.compressedSize > dataAvailable)
-            return false;
-        delivered = extractDeflated(data, entry.compressedSize, sink, check);
+        delivered = extractDeflated(data, where.dataSize, sink, check);
         break;
     default:
         // Unknown methods deliver nothing; the check below still holds them
@@ -156,6 +162,9 @@ bool ZipReader::extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink)
         break;
     }
     if (!delivered || !check.matches())
+        return false;
+    if (where.descriptorFollows &&
+        !dataDescriptorMatches(archiveBase_ + where.dataEnd(), archiveSize_ - where.dataEnd(), entry))
         return false;
     return sink.finish();
 }

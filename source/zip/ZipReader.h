@@ -22,13 +22,16 @@ public:
 
     // Finds the end record near the end of the image, works out where the
     // archive begins and reads the whole central directory. Called once.
+    // Refuses an archive in which one entry's local record and data overlap
+    // another's or reach into the central directory.
     bool open(const uint8_t* image, uint64_t imageSize);
 
     const std::vector<ZipEntryInfo>& entries() const { return entries_; }
     // False (and `out` untouched) before the directory is read or past the end.
     bool getEntryInfo(uint32_t index, ZipEntryInfo& out) const;
     // Delivers entry `index` to `sink` and checks it against the directory's
-    // size and CRC-32 before calling the sink's finish().
+    // size and CRC-32, and a data descriptor against the directory, before
+    // calling the sink's finish().
     bool extract(uint32_t index, ZipReaderCallback& sink);
 
     bool zip64() const { return isZip64_; }
@@ -37,10 +40,13 @@ public:
     uint64_t archiveOffset() const { return prefix_; }
     const ZipEndRecord& endRecord() const { return endRecord_; }
     const Zip64EndRecord& zip64EndRecord() const { return zip64EndRecord_; }
+    // True when open failed because entries overlap (see open).
+    bool entriesOverlap() const { return entriesOverlap_; }
 
 private:
     bool readCentralDirectory(uint64_t offset, uint64_t size, uint64_t count);
     bool extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink) const;
+    bool entriesAreDisjoint(uint64_t directoryOffset, uint64_t directoryLength) const;
 
     const uint8_t* archiveBase_ = nullptr;
     uint64_t archiveSize_ = 0;
@@ -50,5 +56,6 @@ private:
     bool directoryLoaded_ = false;
     bool isOpen_ = false;
     bool isZip64_ = false;
+    bool entriesOverlap_ = false;
     uint64_t prefix_ = 0;
 };

@@ -34,15 +34,29 @@ std::vector<uint8_t> image(uint32_t size, bool pe32Plus, uint32_t certOffset, ui
     return data;
 }
 
-TEST(PayloadSearchSize, StopsAtACertificateTableThatEndsTheFile)
+TEST(PayloadSearchSize, StopsAtTheCertificateTable)
 {
-    for (bool pe32Plus : {false, true}) {
+    const uint32_t size = 70000;
+    struct Case {
+        const char* what;
+        uint32_t certOffset, certSize;
+    } cases[] = {
         // Signatures of any size, larger than the reader's 16 KiB window too.
-        for (uint32_t certSize : {8u, 4096u, 40000u}) {
-            const uint32_t size = 70000;
-            auto data = image(size, pe32Plus, size - certSize, certSize);
-            EXPECT_EQ(payloadSearchSize(data.data(), data.size()), size - certSize)
-                << pe32Plus << " " << certSize;
+        {"small table ending the file", size - 8, 8},
+        {"table ending the file", size - 4096, 4096},
+        {"large table ending the file", size - 40000, 40000},
+        // Bytes after the table are outside the signature: never searched.
+        {"table followed by appended data", 30000, 100},
+        {"table running past the end", 60000, 20000},
+    };
+    for (bool pe32Plus : {false, true}) {
+        for (const Case& c : cases) {
+            auto data = image(size, pe32Plus, c.certOffset, c.certSize);
+            EXPECT_EQ(payloadSearchSize(data.data(), data.size()), c.certOffset)
+                << pe32Plus << " " << c.what;
+            uint64_t offset = 0, tableSize = 0;
+            ASSERT_TRUE(findCertificateTable(data.data(), data.size(), offset, tableSize)) << c.what;
+            EXPECT_EQ(c.certSize, tableSize) << c.what;
         }
     }
 }
@@ -56,9 +70,8 @@ TEST(PayloadSearchSize, SearchesTheWholeFileOtherwise)
     };
     std::vector<Case> cases = {
         {"unsigned", image(size, false, 0, 0)},
-        {"table short of the end", image(size, false, 3000, 100)},
-        {"table past the end", image(size, false, 3000, 2000)},
         {"empty table at the end", image(size, false, size, 0)},
+        {"table declared past the end", image(size, false, size + 8, 100)},
     };
     auto noMz = image(size, false, 3000, size - 3000);
     noMz[0] = 'X';

@@ -10,6 +10,9 @@ import shutil
 import sys
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import hostile_zips  # noqa: E402
+
 
 class Unseekable(io.RawIOBase):
     """A write-only stream: zipfile then puts sizes in data descriptors."""
@@ -63,6 +66,8 @@ def main():
         "empty-archive": archive([], zipfile.ZIP_STORED),
         "trailing-data": archive(entries, zipfile.ZIP_DEFLATED) + b"\0\0\0" + b"S" * 200,
         "prefixed": b"MZ" + b"\x90" * 500 + archive(entries, zipfile.ZIP_DEFLATED),
+        "shared-record": hostile_zips.shared_record_zip(4, text),
+        "overlapping-chain": hostile_zips.overlapping_chain_zip(4, text),
     }
     for name, data in shapes.items():
         with open(os.path.join(seeds, name + ".zip"), "wb") as f:

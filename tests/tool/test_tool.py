@@ -3,6 +3,7 @@
 The tool under test comes from WRAPPER_TOOL (a command, split on ';' so an
 emulator can precede it). Run one group: python3 test_tool.py RoundTripTest
 """
+import io
 import json
 import os
 import random
@@ -15,6 +16,8 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import hostile_zips  # noqa: E402
 import toolkit  # noqa: E402
 from toolkit import INNER_SETUP  # noqa: E402
 
@@ -302,9 +305,12 @@ class VerifyTest(ToolTestCase):
         late = self.path("late.exe")
         with open(signed_stub, "rb") as f, open(late, "wb") as out:
             out.write(f.read() + archive)
-        # The certificate table no longer ends the file: the whole file is
-        # searched and the archive is found, as the stub would find it.
-        self.ok("verify", late)
+        # Bytes after the certificate table are outside the signature: the
+        # stub does not look at them, so it finds no archive.
+        result = run_tool("verify", late)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("archive:       not found", result.stdout)
+        self.assertIn("pack first, then sign", result.stderr)
 
     def test_damaged_entries_fail(self):
         cases = [("a.txt", lambda e: e["compressed_size"] // 2),   # deflated: inflate or CRC fails
@@ -443,6 +449,101 @@ class ForeignArchiveTest(ToolTestCase):
         names = [e["name"] for e in self.listing(installer)["entries"]]
         # Non-ASCII bytes come out one \u00XX each, as stored (UTF-8 here).
         self.assertEqual(names, [INNER_SETUP, 'quote"back\\slash.txt', "caf\u00c3\u00a9.txt"])
+
+
+class HardeningTest(ToolTestCase):
+    """Payloads that would fill the disk, lose a file, hide behind the
+    signature or be too deep for Windows: refused, or warned of."""
+
+    def installer_with(self, archive):
+        installer = self.path("installer.exe")
+        with open(self.stub, "rb") as s, open(installer, "wb") as out:
+            out.write(s.read() + archive)
+        return installer
+
+    def assertRefused(self, args, text):
+        result = run_tool(*args)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn(text, result.stderr)
+        self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+        return result
+
+    def test_overlapping_entries_are_refused(self):
+        content = b"\0" * (1 << 20)
+        for build in (hostile_zips.shared_record_zip, hostile_zips.overlapping_chain_zip):
+            with self.subTest(construction=build.__name__):
+                installer = self.installer_with(build(40, content))
+                self.assertRefused(["verify", installer], "overlap")
+                target = self.path("x-" + build.__name__)
+                self.assertRefused(["extract", installer, target], "overlap")
+                self.assertFalse(os.path.exists(target))
+
+    def test_names_that_differ_only_in_case(self):
+        cases = [({"Lib/Core.dll": b"c" * 1000, "lib/core.dll": b"c" * 10}, "'lib/core.dll'"),
+                 ({"app.cfg": b"1", "APP.CFG": b"2"}, "'app.cfg'"),
+                 ({"lib": b"file", "LIB/x": b"in a folder"}, "'lib'"),
+                 ({"Lib/a": b"a", "lib/b": b"b"}, None)]   # the folders merge: nothing lost
+        for files, named in cases:
+            with self.subTest(names=sorted(files)):
+                source = self.path("in")
+                shutil.rmtree(source, ignore_errors=True)
+                toolkit.make_payload(source, files)
+                out = self.path("out.exe")
+                if named is None:
+                    self.pack(source, out)
+                    self.ok("verify", out)
+                    continue
+                self.assertIn(named, self.assertRefused(["pack", self.stub, source, "-o", out],
+                                                        "letter case").stderr)
+                self.assertFalse(os.path.exists(out))
+                # The same names in an archive made elsewhere.
+                archive = io.BytesIO()
+                with zipfile.ZipFile(archive, "w") as z:
+                    z.writestr(INNER_SETUP, b"MZ")
+                    for name, data in files.items():
+                        z.writestr(name, data)
+                installer = self.installer_with(archive.getvalue())
+                self.assertIn(named, self.assertRefused(["verify", installer], "letter case").stderr)
+                target = self.path("x")
+                self.assertRefused(["extract", installer, target], "letter case")
+                self.assertFalse(os.path.exists(target))
+
+    def test_long_paths(self):
+        # 75 characters of typical work area, then the name: 259 fit.
+        fits, too_long = "d" * 100 + "/" + "f" * 83, "d" * 100 + "/" + "g" * 84
+        source = self.path("in")
+        toolkit.make_payload(source, {fits: b"fits"})
+        self.pack(source, self.path("fits.exe"))
+        self.assertNotIn("warning:", self.ok("verify", self.path("fits.exe")).stdout)
+        toolkit.write_file(source, too_long, b"too long")
+        out = self.path("long.exe")
+        self.assertIn("260 characters", self.assertRefused(["pack", self.stub, source, "-o", out],
+                                                           "--allow-long-paths").stderr)
+        self.pack(source, out, "--allow-long-paths")
+        verify = self.ok("verify", out).stdout
+        warnings = [line for line in verify.splitlines() if line.startswith("warning:")]
+        self.assertEqual(len(warnings), 1, verify)
+        self.assertIn(too_long, warnings[0])
+        self.assertIn("result:        OK", verify)
+
+    @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
+    def test_bytes_after_the_signature(self):
+        toolkit.make_payload(self.path("in"), {"a.txt": b"signed"})
+        self.pack(self.path("in"), self.path("unsigned.exe"))
+        signed = self.path("signed.exe")
+        toolkit.sign(self.path("unsigned.exe"), signed)
+        extra = io.BytesIO()
+        with zipfile.ZipFile(extra, "w") as z:
+            z.writestr(INNER_SETUP, b"MZ not signed")
+            z.writestr("planted.txt", b"x")
+        tampered = self.path("tampered.exe")
+        with open(signed, "rb") as f, open(tampered, "wb") as out:
+            out.write(f.read() + extra.getvalue())
+        self.assertRefused(["verify", tampered], "follow the certificate table")
+        # What the stub unpacks is still the signed payload, never the appended one.
+        self.assertEqual(self.listing(tampered)["entries"], self.listing(signed)["entries"])
+        self.ok("extract", tampered, self.path("x"))
+        self.assertEqual(toolkit.tree_bytes(self.path("in")), toolkit.tree_bytes(self.path("x")))
 
 
 class WindowsSmokeTest(ToolTestCase):

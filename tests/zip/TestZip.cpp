@@ -152,7 +152,8 @@ std::string TestZip::build(TestLayout* layoutOut) const
         layout.dataStarts.push_back(image.size());
         image += packed;
         if (e.dataDescriptor) {
-            append32(image, 0x08074b50);
+            if (e.descriptorSignature)
+                append32(image, 0x08074b50);
             append32(image, crc);
             if (e.zip64) {
                 append64(image, packed.size());
@@ -232,6 +233,108 @@ std::string TestZip::build(TestLayout* layoutOut) const
     if (layoutOut)
         *layoutOut = layout;
     return image;
+}
+
+namespace {
+
+std::string localHeader(const std::string& name, uint16_t method, uint32_t crc,
+                        uint32_t compressed, uint32_t uncompressed)
+{
+    std::string h;
+    append32(h, 0x04034b50);
+    append16(h, 20);
+    append16(h, 0);
+    append16(h, method);
+    append32(h, 0x58216000); // time and date
+    append32(h, crc);
+    append32(h, compressed);
+    append32(h, uncompressed);
+    append16(h, static_cast<uint16_t>(name.size()));
+    append16(h, 0);
+    return h + name;
+}
+
+struct DirectoryEntry
+{
+    std::string name;
+    uint32_t crc, compressed, uncompressed, offset;
+};
+
+// The central directory and end record for `entries`, placed after `locals`.
+std::string withDirectory(const std::string& locals, const std::vector<DirectoryEntry>& entries)
+{
+    std::string directory;
+    for (const DirectoryEntry& e : entries) {
+        append32(directory, 0x02014b50);
+        append16(directory, 20);
+        append16(directory, 20);
+        append16(directory, 0);
+        append16(directory, 8);
+        append32(directory, 0x58216000);
+        append32(directory, e.crc);
+        append32(directory, e.compressed);
+        append32(directory, e.uncompressed);
+        append16(directory, static_cast<uint16_t>(e.name.size()));
+        append32(directory, 0); // extra and comment lengths
+        append32(directory, 0); // disk and internal attributes
+        append32(directory, 0);
+        append32(directory, e.offset);
+        directory += e.name;
+    }
+    std::string image = locals + directory;
+    append32(image, 0x06054b50);
+    append32(image, 0);
+    append16(image, static_cast<uint16_t>(entries.size()));
+    append16(image, static_cast<uint16_t>(entries.size()));
+    append32(image, static_cast<uint32_t>(directory.size()));
+    append32(image, static_cast<uint32_t>(locals.size()));
+    append16(image, 0);
+    return image;
+}
+
+} // namespace
+
+std::string sharedRecordArchive(uint32_t count, const std::string& content)
+{
+    const std::string packed = deflateRaw(content);
+    const uint32_t crc = crcOf(content);
+    const uint32_t size = static_cast<uint32_t>(content.size());
+    const std::string locals =
+        localHeader("kernel", 8, crc, static_cast<uint32_t>(packed.size()), size) + packed;
+    std::vector<DirectoryEntry> entries;
+    for (uint32_t i = 0; i < count; ++i)
+        entries.push_back({"copy" + std::to_string(i), crc, static_cast<uint32_t>(packed.size()), size, 0});
+    return withDirectory(locals, entries);
+}
+
+std::string overlappingChainArchive(uint32_t count, const std::string& content)
+{
+    // Built from the last entry back: each record's data holds the next one.
+    std::string data = deflateRaw(content);
+    std::string output = content;
+    std::vector<DirectoryEntry> entries(count);
+    std::string record;
+    for (uint32_t i = count; i-- > 0;) {
+        const std::string name = "chain" + std::to_string(i);
+        entries[i] = {name, crcOf(output), static_cast<uint32_t>(data.size()),
+                      static_cast<uint32_t>(output.size()), 0};
+        record = localHeader(name, 8, entries[i].crc, entries[i].compressed, entries[i].uncompressed);
+        if (i == 0)
+            break;
+        // A non-final stored block quoting this record, then the record's data.
+        std::string quote(1, '\0');
+        append16(quote, static_cast<uint16_t>(record.size()));
+        append16(quote, static_cast<uint16_t>(~record.size()));
+        data = quote + record + data;
+        output = record + output;
+    }
+    // Every record starts where the quote before it ends: 5 bytes on.
+    uint32_t offset = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        entries[i].offset = offset;
+        offset += static_cast<uint32_t>(30 + entries[i].name.size() + 5);
+    }
+    return withDirectory(record + data, entries);
 }
 
 TestZip zipWithPrefix(size_t prefixSize)

@@ -39,6 +39,7 @@ struct TestEntry
     uint16_t flags = 0;
     uint32_t externalAttributes = 0;
     bool dataDescriptor = false;  // bit 3: zero sizes locally, descriptor after the data
+    bool descriptorSignature = true; // the descriptor's optional signature
     bool zip64 = false;           // sizes and offset through Zip64 blocks in both headers
     std::string localExtra;       // extra blocks written before any Zip64 block
     std::string centralExtra;
@@ -69,6 +70,14 @@ struct TestZip
 
     std::string build(TestLayout* layout = nullptr) const;
 };
+
+// Archives whose local records overlap, each entry's data valid on its own:
+// `count` directory entries that all point at one local record and its
+// deflated data, and a chain in which entry i's deflate stream quotes entry
+// i+1's local header in a stored block and goes on with entry i+1's data, so
+// each entry unpacks to all that follow it (after Fifield's construction).
+std::string sharedRecordArchive(uint32_t count, const std::string& content);
+std::string overlappingChainArchive(uint32_t count, const std::string& content);
 
 // An image that is large enough to be searched: `prefixSize` filler bytes
 // before the archive.

@@ -229,6 +229,46 @@ TEST(Extract, SizesAfterTheData)
     }
 }
 
+TEST(Extract, DataDescriptorMustAgreeWithTheDirectory)
+{
+    const std::string text = patternBytes(30000, 10);
+    struct Case {
+        const char* what;
+        bool signature, zip64;
+        size_t field; // offset in the descriptor after its signature; 0: none
+        bool ok;
+    } cases[] = {
+        {"agrees, with signature", true, false, 0, true},
+        {"agrees, without signature", false, false, 0, true},
+        {"agrees, Zip64 sizes", true, true, 0, true},
+        {"other CRC-32", true, false, 0 + 1, false},
+        {"other compressed size", false, false, 4 + 1, false},
+        {"other uncompressed size", true, false, 8 + 1, false},
+        {"other Zip64 uncompressed size", true, true, 12 + 1, false},
+    };
+    for (uint16_t method : {0, 8}) {
+        for (const Case& c : cases) {
+            TestEntry entry{"dd", text, method};
+            entry.dataDescriptor = true;
+            entry.descriptorSignature = c.signature;
+            entry.zip64 = c.zip64;
+            TestZip zip = oneEntry(entry);
+            zip.entries.push_back({"next", "x", 0});
+            Opened z(zip);
+            if (c.field != 0) {
+                // Changes one byte of the field; the offset is 1 past its start.
+                const size_t at = z.layout.localHeaders[1] - (c.zip64 ? 20 : 12) + c.field - 1;
+                z.image[at] = static_cast<char>(z.image[at] ^ 0x40);
+            }
+            ASSERT_TRUE(z.open()) << c.what;
+            RecordingSink sink;
+            EXPECT_EQ(c.ok, z.reader.extract(0, sink)) << method << " " << c.what;
+            EXPECT_EQ(text, sink.data) << method << " " << c.what;
+            EXPECT_EQ(c.ok ? 1 : 0, sink.finishes) << method << " " << c.what;
+        }
+    }
+}
+
 TEST(Extract, TruncatedDeflateInputFailsInsteadOfLooping)
 {
     const std::string text = patternBytes(50000, 11);

@@ -9,6 +9,7 @@
 #include "FileWriterCallback.h"
 #include "InstallerView.h"
 #include "Messages.h"
+#include "PayloadChecks.h"
 #include "Progress.h"
 
 namespace fs = std::filesystem;
@@ -23,7 +24,8 @@ const char kUsage[] =
     "area: central-directory order, each entry's folders first, symbolic links\n"
     "and names that would leave DIR refused, every file checked against its\n"
     "size and CRC-32; the first failing entry ends the run and what was written\n"
-    "before it stays.\n"
+    "before it stays. An archive with names that Windows takes for one file is\n"
+    "refused before anything is written.\n"
     "\n"
     "exit codes: 0 unpacked, 1 an entry was refused or failed (or no archive),\n"
     "            2 bad command line, 3 I/O error\n";
@@ -100,7 +102,13 @@ int runExtract(int argc, char** argv)
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
     if (!view.archiveFound())
-        return reportFailure(kCommand, kExitRefused, "no archive the stub could read in '" + path + "'");
+        return reportFailure(kCommand, kExitRefused,
+                             view.reader().entriesOverlap()
+                                 ? std::string(kOverlapProblem)
+                                 : "no archive the stub could read in '" + path + "'");
+    const std::string collision = nameCollisionProblem(namedEntries(view.reader()), true);
+    if (!collision.empty())
+        return reportFailure(kCommand, kExitRefused, "refused " + collision);
     std::error_code code;
     fs::create_directories(root, code);
     if (code)

@@ -6,8 +6,8 @@
 #include "ZipReader.h"
 
 // An installer file read the way the stub reads its own image: mapped whole,
-// the archive searched for only before a certificate table that ends the
-// file, and opened with the stub's own ZIP reader.
+// the archive searched for only before the certificate table, and opened
+// with the stub's own ZIP reader.
 class InstallerView {
 public:
     // False (with the reason) only when the file cannot be read at all.
@@ -19,6 +19,13 @@ public:
     // Bytes the stub searches: the whole file, or up to the signature block.
     uint64_t searchSize() const { return searchSize_; }
     bool isSigned() const { return searchSize_ < file_.size(); }
+    // The certificate table as declared (valid when isSigned()).
+    uint64_t certificateTableSize() const { return tableSize_; }
+    // Bytes after the end of the table: outside the signature, and never
+    // looked at by the stub. Windows reports such a file's signature as broken.
+    uint64_t bytesAfterCertificateTable() const;
+    // True when the declared table runs past the end of the file.
+    bool certificateTableCut() const;
     // True when no archive lies before the signature block but one would be
     // found if the whole file were searched: the file was signed before packing.
     bool archiveAfterSignature() const { return archiveAfterSignature_; }
@@ -30,6 +37,7 @@ private:
     MappedFile file_;
     ZipReader reader_;
     uint64_t searchSize_ = 0;
+    uint64_t tableSize_ = 0;
     bool archiveFound_ = false;
     bool archiveAfterSignature_ = false;
 };

@@ -6,6 +6,7 @@
 #include "MappedFile.h"
 #include "Messages.h"
 #include "OutputFile.h"
+#include "PayloadChecks.h"
 #include "PeImage.h"
 #include "Progress.h"
 #include "SourceTree.h"
@@ -16,7 +17,7 @@ namespace {
 
 const char kCommand[] = "pack";
 const char kUsage[] =
-    "usage: wrapper-tool pack STUB DIR -o OUT.exe [--level N] [--zip64]\n"
+    "usage: wrapper-tool pack STUB DIR -o OUT.exe [--level N] [--zip64] [--allow-long-paths]\n"
     "\n"
     "Appends a ZIP archive of DIR to STUB and writes the result to OUT.exe.\n"
     "The archive is deterministic: names sorted, fixed time stamps; the same\n"
@@ -26,10 +27,14 @@ const char kUsage[] =
     "  --level N    deflate level 0-9 (default 9); an entry that does not get\n"
     "               smaller is stored\n"
     "  --zip64      write Zip64 records even when the archive does not need them\n"
+    "  --allow-long-paths  pack paths longer than Windows' plain file APIs open\n"
+    "               under a typical work area (259 characters)\n"
     "\n"
     "Refused: symbolic links, special files, names that are not plain ASCII or\n"
-    "would leave the work area, a DIR without RezuviZiduRuzudUvovovaz.exe at\n"
-    "its top level, and a STUB that already carries a signature.\n"
+    "would leave the work area, names that differ only in letter case (one\n"
+    "file on Windows), long paths (see above), a DIR without\n"
+    "RezuviZiduRuzudUvovovaz.exe at its top level, and a STUB that already\n"
+    "carries a signature.\n"
     "\n"
     "exit codes: 0 packed, 1 input refused, 2 bad command line, 3 I/O error\n";
 
@@ -41,13 +46,14 @@ struct PackRequest {
     std::string folder;
     std::string out;
     ZipWriterOptions options;
+    bool allowLongPaths = false;
 };
 
 int parse(int argc, char** argv, PackRequest& request)
 {
     ParsedArguments args;
     std::string error;
-    bool parsed = parseArguments(argc, argv, 2, {{"-o", true}, {"--level", true}, {"--zip64", false}},
+    bool parsed = parseArguments(argc, argv, 2, {{"-o", true}, {"--level", true}, {"--zip64", false}, {"--allow-long-paths", false}},
                                  args, error);
     if (parsed && !args.helpRequested) {
         if (args.positional.size() != 2) {
@@ -70,6 +76,7 @@ int parse(int argc, char** argv, PackRequest& request)
     request.folder = args.positional[1];
     request.out = args.value("-o");
     request.options.forceZip64 = args.has("--zip64");
+    request.allowLongPaths = args.has("--allow-long-paths");
     return -1;
 }
 
@@ -127,6 +134,9 @@ int runPack(int argc, char** argv)
     if (tree != SourceTreeResult::Ok)
         return reportFailure(kCommand, tree == SourceTreeResult::Refused ? kExitRefused : kExitIoError,
                              error);
+    const std::string namesProblem = packNamesProblem(entries, request.allowLongPaths);
+    if (!namesProblem.empty())
+        return reportFailure(kCommand, kExitRefused, namesProblem);
 
     OutputFile out;
     if (!out.create(request.out, error))

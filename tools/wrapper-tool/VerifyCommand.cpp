@@ -9,6 +9,7 @@
 #include "EntryName.h"
 #include "InstallerView.h"
 #include "Messages.h"
+#include "PayloadChecks.h"
 #include "Progress.h"
 
 namespace {
@@ -20,7 +21,8 @@ const char kUsage[] =
     "Reads INSTALLER the way the stub reads its own file: the archive is looked\n"
     "for before the signature block, every entry is decompressed (nothing is\n"
     "written) and checked against its size and CRC-32. Reports the archive, the\n"
-    "inner setup, a staged update, and every entry the stub would refuse.\n"
+    "inner setup, a staged update, and every entry the stub would refuse; warns\n"
+    "of paths too long for Windows' plain file APIs under a typical work area.\n"
     "\n"
     "exit codes: 0 the stub would unpack it and start the inner setup,\n"
     "            1 it would not, 2 bad command line, 3 I/O error\n";
@@ -28,6 +30,7 @@ const char kUsage[] =
 struct Findings {
     std::vector<std::string> problems;
     std::vector<std::string> notes;
+    std::vector<std::string> warnings;
     bool innerSetup = false;
     std::vector<std::string> stagedUpdates;
     uint64_t files = 0;
@@ -89,6 +92,9 @@ void checkEntries(ZipReader& reader, Findings& found)
                                      ": name would leave the work area, the stub refuses it and stops");
             continue;
         }
+        const std::string longPath = longPathProblem(entry.fileName);
+        if (!longPath.empty())
+            found.warnings.push_back(describeEntry(i, entry.fileName) + ": " + longPath);
         if (!isPlainAscii(entry.fileName))
             found.notes.push_back(describeEntry(i, entry.fileName) +
                                   ": name is not plain ASCII; its folder and file names may differ");
@@ -104,13 +110,28 @@ void checkEntries(ZipReader& reader, Findings& found)
         checkFile(reader, i, entry, found);
         progress.advance(entry.uncompressedSize);
     }
+    const std::string collision = nameCollisionProblem(namedEntries(reader), true);
+    if (!collision.empty())
+        found.problems.push_back(collision);
+}
+
+// Bytes after the signature are not covered by it, and the stub never looks
+// at them: a file carrying them is not what was signed.
+void checkSignatureEnd(const InstallerView& view, Findings& found)
+{
+    if (view.bytesAfterCertificateTable() != 0)
+        found.problems.push_back(std::to_string(view.bytesAfterCertificateTable()) +
+                                 " bytes follow the certificate table; they are outside the "
+                                 "signature, which Windows then reports as broken");
+    if (view.certificateTableCut())
+        found.problems.push_back("the certificate table runs past the end of the file");
 }
 
 void describeSignature(const InstallerView& view)
 {
     if (view.isSigned())
         std::printf("signature:     certificate table of %llu bytes at offset %llu\n",
-                    (unsigned long long)(view.fileSize() - view.searchSize()),
+                    (unsigned long long)view.certificateTableSize(),
                     (unsigned long long)view.searchSize());
     else
         std::printf("signature:     none\n");
@@ -137,7 +158,9 @@ int runVerify(int argc, char** argv)
     if (!view.archiveFound()) {
         std::printf("archive:       not found\n");
         std::string reason = "no archive the stub could read";
-        if (view.archiveAfterSignature())
+        if (view.reader().entriesOverlap())
+            reason = kOverlapProblem;
+        else if (view.archiveAfterSignature())
             reason += " before the signature block; an archive follows it: pack first, then sign";
         std::printf("result:        FAILED, %s\n", reason.c_str());
         return reportFailure(kCommand, kExitRefused, reason);
@@ -149,6 +172,7 @@ int runVerify(int argc, char** argv)
                 reader.zip64() ? ", Zip64" : "");
 
     Findings found;
+    checkSignatureEnd(view, found);
     checkEntries(reader, found);
     std::printf("entries:       %llu files, %llu folders, %llu bytes unpacked and checked\n",
                 (unsigned long long)found.files, (unsigned long long)found.folders,
@@ -160,6 +184,8 @@ int runVerify(int argc, char** argv)
         std::printf("staged update: %s\n", staged.c_str());
     for (const std::string& note : found.notes)
         std::printf("note:          %s\n", note.c_str());
+    for (const std::string& warning : found.warnings)
+        std::printf("warning:       %s\n", warning.c_str());
     for (const std::string& problem : found.problems)
         std::printf("problem:       %s\n", problem.c_str());
     if (!found.innerSetup)
