@@ -68,7 +68,7 @@ class RunHardening(PrefixTestCase):
         if os.path.exists(self.prefix.unix(record)):
             os.remove(self.prefix.unix(record))
         env = dict(self.prefix.env, RECORD_RUN_OUTPUT=record, RECORD_RUN_LIST_FILES="1")
-        return subprocess.Popen(["wine", exe, tag], env=env,
+        return subprocess.Popen([env["WINE"], exe, tag], env=env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def test_two_runs_at_once_take_turns(self):
