@@ -5,23 +5,6 @@
 
 namespace {
 
-// Owns a handle from CreateFileW.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle(handle) {}
-    ~FileHandle()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE get() const { return handle; }
-
-private:
-    HANDLE handle;
-};
-
 // The name the file system knows the object by, links resolved; empty when
 // it cannot tell.
 std::wstring finalPath(HANDLE object)

@@ -167,11 +167,15 @@ class WinePrefix:
     def wait_record(self, timeout=30):
         """The command line that the started program recorded (it writes the
         file whole, by rename), or None when nothing arrives in time."""
-        record = self.unix(RECORD_WIN)
+        return self.wait_json(RECORD_WIN, timeout)
+
+    def wait_json(self, win_path, timeout=30):
+        """The JSON file at `win_path` once it exists, or None after `timeout`."""
+        path = self.unix(win_path)
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            if os.path.exists(record):
-                with open(record, encoding="utf-8") as f:
+            if os.path.exists(path):
+                with open(path, encoding="utf-8") as f:
                     return json.load(f)
             time.sleep(0.05)
         return None

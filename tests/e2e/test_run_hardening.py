@@ -2,11 +2,9 @@
 the same time, a program that cannot be started, and links planted at the
 log's path."""
 import io
-import json
 import os
 import re
 import subprocess
-import time
 import unittest
 import zipfile
 
@@ -49,16 +47,6 @@ class RunHardening(PrefixTestCase):
 
     def tearDown(self):
         self.prefix.set_client_path(None)
-
-    def wait_json(self, win_path, timeout=30):
-        path = self.prefix.unix(win_path)
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if os.path.exists(path):
-                with open(path, encoding="utf-8") as f:
-                    return json.load(f)
-            time.sleep(0.05)
-        return None
 
     def start_run(self, exe, tag):
         """Starts the installer without waiting; it, and what it starts,
@@ -113,7 +101,7 @@ class RunHardening(PrefixTestCase):
                 self.assertEqual(texts[-1], "Finished.")
                 tag = [t for t in tags if t in texts[3]]
                 self.assertEqual(len(tag), 1, texts[3])
-                started = self.wait_json("C:\\record\\%s.json" % tag[0])
+                started = self.prefix.wait_json("C:\\record\\%s.json" % tag[0])
                 self.assertIsNotNone(started, "nothing was started")
                 if started["argv"][0] == INNER_SETUP:
                     found = dict(entry.split("\t") for entry in started["files"])
