@@ -50,6 +50,18 @@ bool parseArguments(int argc, char** argv, int first, const std::vector<OptionDe
             error = "unknown option '" + word + "'";
             return false;
         }
+        if (option->repeatable) {
+            if (hasInlineValue) {
+                out.lists[word].push_back(inlineValue);
+            } else if (i + 1 < argc) {
+                out.lists[word].push_back(argv[++i]);
+            } else {
+                error = "option '" + word + "' needs a value";
+                return false;
+            }
+            out.options[word] = out.lists[word].back();
+            continue;
+        }
         if (out.has(word)) {
             error = "option '" + word + "' given twice";
             return false;
