@@ -3,14 +3,17 @@
 The tool under test comes from WRAPPER_TOOL (a command, split on ';' so an
 emulator can precede it). Run one group: python3 test_tool.py RoundTripTest
 """
+import hashlib
 import json
 import os
 import random
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -219,8 +222,7 @@ class RefusalTest(ToolTestCase):
         # A tiny stub and payload make a file the stub would not search: the
         # check runs after the archive is written, so the temporary existed.
         tiny = self.path("tiny.exe")
-        with open(tiny, "wb") as f:
-            f.write(b"MZ" + b"\0" * 100)
+        toolkit.make_pe(tiny, size=1024)
         source = self.path("in")
         toolkit.write_file(source, INNER_SETUP, b"MZ")
         out = self.path("out.exe")
@@ -237,7 +239,7 @@ class RefusalTest(ToolTestCase):
         toolkit.make_payload(self.path("in"))
         cases = [["pack", self.stub, self.path("in")],
                  ["pack", self.stub, "-o", self.path("o.exe")],
-                 ["pack", self.stub, self.path("in"), "-o", self.path("o.exe"), "--level", "10"],
+                 ["pack", self.stub, self.path("in"), "-o", self.path("o.exe"), "--level", "13"],
                  ["pack", self.stub, self.path("in"), "-o", self.path("o.exe"), "--bogus"],
                  ["verify"], ["list", "a", "b"], ["extract", "a"], ["frobnicate"], []]
         for args in cases:
@@ -283,8 +285,8 @@ class VerifyTest(ToolTestCase):
     @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
     def test_signed_installer(self):
         signed = self.path("signed.exe")
-        toolkit.sign(self.installer, signed)
-        result = self.ok("verify", signed)
+        toolkit.sign(self.installer, signed, keep_certificate=self.path("cert.pem"))
+        result = self.ok("verify", signed, "--ca", self.path("cert.pem"))
         self.assertIn("certificate table", result.stdout)
         self.assertIn("before the signature block", result.stdout)
         listing = self.listing(signed)
@@ -443,6 +445,146 @@ class ForeignArchiveTest(ToolTestCase):
         names = [e["name"] for e in self.listing(installer)["entries"]]
         # Non-ASCII bytes come out one \u00XX each, as stored (UTF-8 here).
         self.assertEqual(names, [INNER_SETUP, 'quote"back\\slash.txt', "caf\u00c3\u00a9.txt"])
+
+
+class PackerTest(ToolTestCase):
+    """The threaded packer: every level and thread count, exclusions, reports."""
+
+    def test_levels_and_threads_round_trip_and_agree(self):
+        source = self.path("in")
+        toolkit.make_payload(source, mixed_payload())
+        for level in range(0, 13):
+            with self.subTest(level=level):
+                outputs = []
+                for threads in (1, 3):
+                    out = self.path(f"l{level}-j{threads}.exe")
+                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
+                    with open(out, "rb") as f:
+                        outputs.append(f.read())
+                self.assertEqual(outputs[0], outputs[1], "-j 1 and -j 3 differ")
+                self.assertIn("result:        OK", self.ok("verify", out).stdout)
+                target = self.path(f"x{level}")
+                self.ok("extract", out, target)
+                self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(target))
+                methods = {e["method"] for e in self.listing(out)["entries"] if not e["name"].endswith("/")}
+                self.assertEqual(methods, {0} if level == 0 else {0, 8})
+
+    def test_exclude(self):
+        source = self.path("in")
+        toolkit.make_payload(source, {"app.dll": b"a", "app.pdb": b"p", "sub/x.pdb": b"x", ".DS_Store": b"d",
+                                      "sub/.DS_Store": b"d", "docs/drafts/n.txt": b"n", "docs/keep.txt": b"k"})
+        out = self.path("out.exe")
+        self.pack(source, out, "--exclude", "*.pdb", "--exclude", ".DS_Store", "--exclude=docs/drafts")
+        names = sorted(self.entries_by_name(out))
+        self.assertEqual(names, sorted([INNER_SETUP, "app.dll", "docs/", "docs/keep.txt", "sub/"]))
+
+    def test_reports(self):
+        source = self.path("in")
+        toolkit.make_payload(source, mixed_payload())
+        out = self.path("out.exe")
+        text = self.pack(source, out).stdout
+        with open(out, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        self.assertIn("sha256:  " + digest, text)
+        self.assertRegex(text, r"archive: \d+ bytes, \d+\.\d % of the input")
+        report = json.loads(self.pack(source, out, "--json").stdout)
+        self.assertEqual((report["sha256"], report["size"], report["archive_offset"]),
+                         (digest, os.path.getsize(out), os.path.getsize(self.stub)))
+        self.assertEqual([(e["name"], e["crc32"], e["compressed_size"]) for e in report["entries"]],
+                         [(e["name"], e["crc32"], e["compressed_size"]) for e in self.listing(out)["entries"]])
+        self.assertEqual(report["signature"], "none")
+        quiet = self.pack(source, out, "--quiet")
+        self.assertEqual((quiet.stdout, quiet.stderr), ("", ""))
+        # Not a terminal: one progress line per tenth.
+        progress = [line for line in run_tool("pack", self.stub, source, "-o", out).stderr.splitlines()
+                    if line.startswith("packing:")]
+        self.assertEqual(len(progress), 10)
+        self.assertTrue(progress[-1].startswith("packing: 100%"))
+        version = self.ok("--version").stdout
+        self.assertRegex(version, r"wrapper-tool \d+\.\d+\.\d+")
+        self.assertIn("stub 10.99.0.21465", version)
+
+
+class SafeOutputTest(ToolTestCase):
+    """Refusals before anything is written, every offender named, interruption."""
+
+    def test_refused_inputs_and_outputs(self):
+        toolkit.make_payload(self.path("in"))
+        not_pe = self.path("notes.txt")
+        with open(not_pe, "wb") as f:
+            f.write(b"just some text, " * 2000)
+        installer = self.path("installer.exe")
+        self.pack(self.path("in"), installer)
+        cases = [("stub is the output", self.stub, self.stub, "the stub itself"),
+                 ("output inside the payload", self.stub, self.path("in", "out.exe"), "inside the payload"),
+                 ("stub not a PE file", not_pe, self.path("o.exe"), "not a Windows executable"),
+                 ("installer as stub", installer, self.path("o.exe"), "already carries a payload")]
+        for name, stub, out, message in cases:
+            with self.subTest(case=name):
+                before = toolkit.tree_bytes(self.dir)
+                result = run_tool("pack", stub, self.path("in"), "-o", out)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(toolkit.tree_bytes(self.dir), before)
+
+    def test_every_offender_named_and_fixes_suggested(self):
+        source = self.path("in")
+        toolkit.make_payload(source, {"ok.txt": b"fine", "sub/real.txt": b"r"})
+        for link in ("a-link", "sub/b-link", "z-link"):
+            os.symlink("ok.txt", os.path.join(source, *link.split("/")))
+        result = run_tool("pack", self.stub, source, "-o", self.path("o.exe"))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual([line.split("'")[1] for line in result.stderr.splitlines()],
+                         ["a-link", "sub/b-link", "z-link"])
+        lower = self.path("lower")
+        toolkit.write_file(lower, INNER_SETUP.lower(), b"MZ")
+        result = run_tool("pack", self.stub, lower, "-o", self.path("o.exe"))
+        self.assertIn("rename it to " + INNER_SETUP, result.stderr)
+        result = run_tool("pack", self.stub, source, self.path("o.exe"))
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("did you mean: -o " + self.path("o.exe"), result.stderr)
+
+    def test_verify_refuses_non_pe_and_two_archives(self):
+        toolkit.make_payload(self.path("in"))
+        installer = self.path("installer.exe")
+        self.pack(self.path("in"), installer)
+        with open(installer, "rb") as f:
+            image = f.read()
+        archive = image[os.path.getsize(self.stub):]
+        cases = [("not PE", b"XX" + image[2:], "not a Windows executable"),
+                 ("two archives", image + archive, "two archives")]
+        for name, data, message in cases:
+            with self.subTest(case=name):
+                target = self.path(name.replace(" ", "-") + ".exe")
+                with open(target, "wb") as f:
+                    f.write(data)
+                result = run_tool("verify", target)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(message, result.stdout + result.stderr)
+
+    def test_interrupt_leaves_no_temporary(self):
+        rng = random.Random(5)
+        source = self.path("in")
+        toolkit.make_payload(source, {f"text{i}.txt": rng.randbytes(4 << 20).translate(bytes(range(48, 58)) * 25
+                                                                                     + bytes(range(48, 54)))
+                                      for i in range(8)})
+        out = self.path("out.exe")
+        for number in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=number.name):
+                with open(out, "wb") as f:
+                    f.write(b"previous installer")
+                process = subprocess.Popen(TOOL + ["pack", self.stub, source, "-o", out, "--level", "12", "-j", "1"],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                temporary = f"{out}.tmp{process.pid}"
+                deadline = time.monotonic() + 30
+                while not os.path.exists(temporary) and process.poll() is None and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                self.assertTrue(os.path.exists(temporary), "the packer never started writing")
+                process.send_signal(number)
+                self.assertEqual(process.wait(timeout=30), -number)
+                self.assertEqual(sorted(os.listdir(self.dir)), ["in", "out.exe", "stub.exe"])
+                with open(out, "rb") as f:
+                    self.assertEqual(f.read(), b"previous installer")
 
 
 class WindowsSmokeTest(ToolTestCase):
