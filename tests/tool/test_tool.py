@@ -587,6 +587,79 @@ class SafeOutputTest(ToolTestCase):
                     self.assertEqual(f.read(), b"previous installer")
 
 
+@unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
+class SignTest(ToolTestCase):
+    """wrapper-tool sign, and the signature states verify reports."""
+
+    def setUp(self):
+        super().setUp()
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha " * 4000})
+        self.installer = self.path("installer.exe")
+        self.pack(self.path("in"), self.installer)
+        self.cert, self.key = toolkit.make_certificate(self.dir)
+
+    def without_osslsigncode(self):
+        """An environment whose PATH has everything but osslsigncode."""
+        bin_dir = self.path("bin")
+        os.makedirs(bin_dir, exist_ok=True)
+        for program in ("openssl", "python3"):
+            os.symlink(shutil.which(program), os.path.join(bin_dir, program))
+        return dict(os.environ, PATH=bin_dir)
+
+    def test_sign_and_signature_states(self):
+        p12 = self.path("test.p12")
+        subprocess.run(["openssl", "pkcs12", "-export", "-in", self.cert, "-inkey", self.key, "-out", p12,
+                        "-passout", "pass:s3cret"], check=True, capture_output=True)
+        signed = self.path("signed.exe")
+        self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", signed)
+        from_p12 = self.path("p12.exe")
+        result = subprocess.run(TOOL + ["sign", self.installer, "--pkcs12", p12, "--password-env", "SIGN_PASS",
+                                        "-o", from_p12, "--ca", self.cert],
+                                env=dict(os.environ, SIGN_PASS="s3cret"), capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(signed, "rb") as f:
+            tampered_bytes = bytearray(f.read())
+        tampered_bytes[os.path.getsize(self.stub) + 40] ^= 0x55
+        tampered = self.path("tampered.exe")
+        with open(tampered, "wb") as f:
+            f.write(tampered_bytes)
+        cases = [("valid", signed, ["--ca", self.cert], None, 0, "valid"),
+                 ("valid from PKCS#12", from_p12, ["--ca", self.cert], None, 0, "valid"),
+                 ("untrusted signer", signed, [], None, 0, "invalid"),
+                 ("tampered", tampered, ["--ca", self.cert], None, 1, "invalid"),
+                 ("tool missing", signed, [], self.without_osslsigncode(), 0,
+                  "present but not checked (tool missing)"),
+                 ("unsigned", self.installer, [], None, 0, "none")]
+        for name, target, extra, env, code, state in cases:
+            with self.subTest(case=name):
+                result = subprocess.run(TOOL + ["verify", target, "--json"] + extra, env=env,
+                                        capture_output=True, text=True)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                report = json.loads(result.stdout)
+                self.assertEqual(report["signature"], state)
+                self.assertEqual(report["result"], "ok" if code == 0 else "failed")
+        self.assertIn("signature:     valid", self.ok("verify", signed, "--ca", self.cert).stdout)
+
+    def test_sign_refusals_keep_the_input(self):
+        signed = self.path("signed.exe")
+        self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", signed)
+        cases = [("already signed", [signed, "--cert", self.cert, "--key", self.key], None, 1),
+                 ("bare stub", [self.stub, "--cert", self.cert, "--key", self.key], None, 1),
+                 ("wrong key", [self.installer, "--cert", self.cert, "--key", self.cert], None, 3),
+                 ("tool missing", [self.installer, "--cert", self.cert, "--key", self.key],
+                  self.without_osslsigncode(), 3),
+                 ("password variable unset", [self.installer, "--pkcs12", self.cert, "--password-env", "NO_SUCH_VAR"],
+                  None, 2),
+                 ("no key given", [self.installer], None, 2)]
+        for name, args, env, code in cases:
+            with self.subTest(case=name):
+                before = toolkit.tree_bytes(self.dir)
+                result = subprocess.run(TOOL + ["sign"] + args, env=env, capture_output=True, text=True)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertTrue(result.stderr.strip())
+                self.assertEqual(toolkit.tree_bytes(self.dir), before)
+
+
 class WindowsSmokeTest(ToolTestCase):
     """The Windows build of the tool, under Wine: one round trip."""
 

@@ -46,6 +46,16 @@ bool parseArguments(int argc, char** argv, int first, const std::vector<OptionDe
             hasInlineValue = true;
         }
         const OptionDef* option = findOption(accepted, word);
+        // "-j4" as well as "-j 4": a short option with its value attached.
+        if (option == nullptr && !hasInlineValue && word[1] != '-' && word.size() > 2) {
+            const OptionDef* shortOption = findOption(accepted, word.substr(0, 2));
+            if (shortOption != nullptr && shortOption->takesValue) {
+                option = shortOption;
+                inlineValue = word.substr(2);
+                hasInlineValue = true;
+                word.resize(2);
+            }
+        }
         if (option == nullptr) {
             error = "unknown option '" + word + "'";
             return false;

@@ -165,7 +165,8 @@ bool checkSigned(const std::string& path, size_t entryCount, const std::string& 
         return false;
     }
     std::string detail;
-    SignatureState state = checkSignature(path, true, trusted, detail);
+    bool altered = false;
+    SignatureState state = checkSignature(path, true, trusted, detail, altered);
     if (state == SignatureState::Invalid) {
         error = "the signature does not verify" + (detail.empty() ? std::string() : ": " + detail);
         return false;

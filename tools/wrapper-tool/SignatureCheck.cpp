@@ -28,8 +28,9 @@ const char* signatureStateText(SignatureState state)
 #ifdef _WIN32
 
 SignatureState checkSignature(const std::string& path, bool hasCertificateTable, const std::string&,
-                              std::string& detail)
+                              std::string& detail, bool& altered)
 {
+    altered = false;
     if (!hasCertificateTable)
         return SignatureState::None;
     std::wstring wide = widePath(path);
@@ -52,6 +53,7 @@ SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
     char text[32];
     wsprintfA(text, "WinVerifyTrust: 0x%08lX", static_cast<unsigned long>(status));
     detail = text;
+    altered = status == TRUST_E_BAD_DIGEST;
     return SignatureState::Invalid;
 }
 
@@ -80,8 +82,9 @@ std::string lastMeaningfulLine(const std::string& output)
 } // namespace
 
 SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
-                              const std::string& trustedCertificates, std::string& detail)
+                              const std::string& trustedCertificates, std::string& detail, bool& altered)
 {
+    altered = false;
     if (!hasCertificateTable)
         return SignatureState::None;
     if (!programOnPath("osslsigncode"))
@@ -98,6 +101,10 @@ SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
     if (code == 0)
         return SignatureState::Valid;
     detail = lastMeaningfulLine(output);
+    // osslsigncode marks a digest that differs from the file's own.
+    altered = output.find("MISMATCH") != std::string::npos;
+    if (altered)
+        detail = "the file changed after it was signed (digest mismatch)";
     return SignatureState::Invalid;
 }
 

@@ -13,6 +13,8 @@ const char* signatureStateText(SignatureState state);
 
 // Checks the signature of `path` with osslsigncode's verify (WinVerifyTrust on
 // Windows). `trustedCertificates` (PEM, may be empty) adds trust anchors,
-// such as a test certificate. `detail` gets the checker's reason on failure.
+// such as a test certificate. `detail` gets the checker's reason on failure;
+// `altered` tells an invalid signature whose signed digest no longer matches
+// the file (changed after signing) from one whose signer is not trusted here.
 SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
-                              const std::string& trustedCertificates, std::string& detail);
+                              const std::string& trustedCertificates, std::string& detail, bool& altered);

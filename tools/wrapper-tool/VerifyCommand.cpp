@@ -27,7 +27,8 @@ const char kUsage[] =
     "inner setup, a staged update, and every entry the stub would refuse.\n"
     "A signature is checked with osslsigncode (WinVerifyTrust on Windows):\n"
     "valid, invalid, or present but not checked when the tool is missing.\n"
-    "An invalid signature fails the check; an unchecked one does not.\n"
+    "A file changed after signing fails the check; a signer not trusted\n"
+    "here is reported as invalid with a note, and does not fail it.\n"
     "\n"
     "  --json      print one JSON document (entries, sizes, archive offset,\n"
     "              SHA-256, signature state, notes and problems)\n"
@@ -189,15 +190,22 @@ int runVerify(int argc, char** argv)
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
     std::string detail;
-    const SignatureState signature = checkSignature(path, view.isSigned(), args.value("--ca"), detail);
+    bool altered = false;
+    const SignatureState signature = checkSignature(path, view.isSigned(), args.value("--ca"), detail, altered);
     const std::string sha256 = json ? fileSha256(path) : std::string();
 
     Findings found;
     // Whole-file problems first: the stub is a PE file and reads one archive.
     if (!isPeImage(view.data(), view.fileSize()))
         found.problems.push_back("not a Windows executable (no PE header)");
-    if (signature == SignatureState::Invalid)
-        found.problems.push_back("the signature is invalid" + (detail.empty() ? std::string() : ": " + detail));
+    // A file changed after signing fails; a signer this machine does not
+    // trust is told, since the stub runs either way and trust is the
+    // target machine's matter.
+    if (signature == SignatureState::Invalid && altered)
+        found.problems.push_back("the signature is invalid: " + detail);
+    else if (signature == SignatureState::Invalid)
+        found.notes.push_back("the signature does not verify here (" + detail +
+                              "); for a test certificate, trust it with --ca FILE");
     if (view.holdsEarlierArchive())
         found.problems.push_back("two archives appended one after the other; the stub reads only the last: "
                                  "pack the bare stub");
