@@ -21,6 +21,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import toolkit  # noqa: E402
 from toolkit import INNER_SETUP  # noqa: E402
 
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TOOL = [part for part in os.environ.get("WRAPPER_TOOL", "wrapper-tool").split(";") if part]
 
 
@@ -658,6 +659,61 @@ class SignTest(ToolTestCase):
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertTrue(result.stderr.strip())
                 self.assertEqual(toolkit.tree_bytes(self.dir), before)
+
+
+@unittest.skipUnless(shutil.which("cmake"), "cmake needed")
+class CMakeModuleTest(ToolTestCase):
+    """cmake/WrapperInstaller.cmake in a small product build."""
+
+    def cmake(self, *args):
+        result = subprocess.run(["cmake", *args], capture_output=True, text=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        return result.stdout
+
+    def test_build_packs_once_and_again_on_change(self):
+        project = self.path("product")
+        payload = os.path.join(project, "payload")
+        toolkit.make_payload(payload, {"app.dll": b"MZ app " * 3000, "app.pdb": b"symbols"})
+        signing = toolkit.have_signing_tools()
+        sign_args = ""
+        if signing:
+            cert, key = toolkit.make_certificate(self.dir)
+            subprocess.run(["openssl", "pkcs12", "-export", "-in", cert, "-inkey", key, "-out",
+                            self.path("sign.p12"), "-passout", "pass:pw"], check=True, capture_output=True)
+            sign_args = f'SIGN_PKCS12 "{self.path("sign.p12")}" PASSWORD_ENV PRODUCT_SIGN_PASSWORD'
+        with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
+            f.write(f"""cmake_minimum_required(VERSION 3.20)
+project(Product NONE)
+list(APPEND CMAKE_MODULE_PATH "{os.path.join(ROOT, "cmake")}")
+include(WrapperInstaller)
+wrapper_add_installer(ProductSetup STUB "{self.stub}" PAYLOAD_DIR payload OUTPUT ProductSetup.exe
+                      LEVEL 6 EXCLUDE "*.pdb" {sign_args})
+""")
+        build = self.path("build")
+        os.environ["PRODUCT_SIGN_PASSWORD"] = "pw"
+        self.addCleanup(os.environ.pop, "PRODUCT_SIGN_PASSWORD", None)
+        self.cmake("-S", project, "-B", build, f"-DWRAPPER_TOOL={TOOL[-1]}")
+        installer = os.path.join(build, "ProductSetup.exe")
+
+        def build_once():
+            output = self.cmake("--build", build)
+            return "Packing" in output, os.stat(installer).st_mtime_ns
+
+        packed, first = build_once()
+        self.assertTrue(packed)
+        report = json.loads(self.ok("verify", installer, "--json").stdout)
+        self.assertEqual(report["result"], "ok")
+        self.assertEqual(sorted(e["name"] for e in report["entries"]), sorted([INNER_SETUP, "app.dll"]))
+        self.assertEqual(report["signature"], "invalid" if signing else "none")  # self-signed, not trusted here
+        packed, second = build_once()
+        self.assertEqual((packed, second), (False, first), "the second build repacked")
+        time.sleep(0.01)
+        for change in ("edit", "add"):
+            with self.subTest(change=change):
+                toolkit.write_file(payload, "app.dll" if change == "edit" else "new.txt", b"changed")
+                packed, _ = build_once()
+                self.assertTrue(packed)
+        self.assertIn("new.txt", self.entries_by_name(installer))
 
 
 class WindowsSmokeTest(ToolTestCase):

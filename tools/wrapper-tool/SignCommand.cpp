@@ -155,7 +155,8 @@ const char kSigner[] = "osslsigncode";
 
 // The signed result must still be an installer the stub reads, with the
 // same entries, and its signature must verify.
-bool checkSigned(const std::string& path, size_t entryCount, const std::string& trusted, std::string& error)
+bool checkSigned(const std::string& path, size_t entryCount, const std::string& trusted, std::string& error,
+                 std::string& note)
 {
     InstallerView view;
     if (!view.open(path, error))
@@ -167,10 +168,15 @@ bool checkSigned(const std::string& path, size_t entryCount, const std::string& 
     std::string detail;
     bool altered = false;
     SignatureState state = checkSignature(path, true, trusted, detail, altered);
-    if (state == SignatureState::Invalid) {
-        error = "the signature does not verify" + (detail.empty() ? std::string() : ": " + detail);
+    if (state == SignatureState::Invalid && altered) {
+        error = "the signature does not match the file: " + detail;
         return false;
     }
+    // As verify does: a signer this machine does not trust is told, not refused.
+    if (state == SignatureState::Invalid)
+        note = "the signature does not verify here (" + detail + "); trust a test certificate with --ca FILE";
+    else if (state == SignatureState::NotChecked)
+        note = "the signature was not checked (osslsigncode missing)";
     return true;
 }
 
@@ -243,7 +249,8 @@ int runSign(int argc, char** argv)
                                  (output.empty() ? std::string()
                                                  : ": " + output.substr(lastLine == std::string::npos ? 0 : lastLine + 1)));
     }
-    if (!checkSigned(pending.path, entryCount, request.trusted, error))
+    std::string note;
+    if (!checkSigned(pending.path, entryCount, request.trusted, error, note))
         return reportFailure(kCommand, kExitRefused, error);
     std::error_code renamed;
     fs::rename(fs::path(pending.path), fs::path(request.out), renamed);
@@ -253,5 +260,7 @@ int runSign(int argc, char** argv)
     pending.kept = true;
     forgetOnInterrupt();
     std::printf("signed %s with %s\n", request.out.c_str(), kSigner);
+    if (!note.empty())
+        std::printf("note: %s\n", note.c_str());
     return kExitOk;
 }
