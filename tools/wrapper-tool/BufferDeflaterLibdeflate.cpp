@@ -1,16 +1,31 @@
 #include "BufferDeflater.h"
 
+#include "HuffmanOnly.h"
+
 #include <libdeflate.h>
 
-BufferDeflater::BufferDeflater(int level) : level_(level)
+BufferDeflater::BufferDeflater(int level) : level_(level), requestedLevel_(level)
 {
-    state_ = libdeflate_alloc_compressor(level);
+    state_ = libdeflate_alloc_compressor(level_);
 }
 
 BufferDeflater::~BufferDeflater()
 {
     if (state_ != nullptr)
         libdeflate_free_compressor(static_cast<libdeflate_compressor*>(state_));
+}
+
+bool BufferDeflater::tryHuffmanOnly(const uint8_t* data, size_t size, std::vector<uint8_t>& out) const
+{
+    std::vector<uint8_t> literals;
+    if (requestedLevel_ >= kStrongestLevel &&
+        huffmanOnlyDeflate(data, size, out.empty() ? size : out.size(), literals))
+        out.swap(literals);
+    if (out.empty()) {
+        out.shrink_to_fit();
+        return false;
+    }
+    return true;
 }
 
 bool BufferDeflater::deflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out)
@@ -22,13 +37,11 @@ bool BufferDeflater::deflate(const uint8_t* data, size_t size, std::vector<uint8
     out.resize(size - 1);
     size_t produced = libdeflate_deflate_compress(static_cast<libdeflate_compressor*>(state_), data,
                                                   size, out.data(), out.size());
-    if (produced == 0) {
+    if (produced == 0)
         out.clear();
-        out.shrink_to_fit();
-        return false;
-    }
-    out.resize(produced);
-    return true;
+    else
+        out.resize(produced);
+    return tryHuffmanOnly(data, size, out);
 }
 
 uint32_t entryCrc32(uint32_t crc, const uint8_t* data, size_t size)

@@ -1,10 +1,12 @@
 #include "BufferDeflater.h"
 
+#include "HuffmanOnly.h"
+
 #include <climits>
 
 #include <zlib.h>
 
-BufferDeflater::BufferDeflater(int level) : level_(level > 9 ? 9 : level)
+BufferDeflater::BufferDeflater(int level) : level_(level > 9 ? 9 : level), requestedLevel_(level)
 {
     z_stream* stream = new z_stream();
     if (deflateInit2(stream, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -22,6 +24,19 @@ BufferDeflater::~BufferDeflater()
     }
 }
 
+bool BufferDeflater::tryHuffmanOnly(const uint8_t* data, size_t size, std::vector<uint8_t>& out) const
+{
+    std::vector<uint8_t> literals;
+    if (requestedLevel_ >= kStrongestLevel &&
+        huffmanOnlyDeflate(data, size, out.empty() ? size : out.size(), literals))
+        out.swap(literals);
+    if (out.empty()) {
+        out.shrink_to_fit();
+        return false;
+    }
+    return true;
+}
+
 bool BufferDeflater::deflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out)
 {
     z_stream* z = static_cast<z_stream*>(state_);
@@ -33,13 +48,11 @@ bool BufferDeflater::deflate(const uint8_t* data, size_t size, std::vector<uint8
     z->next_out = out.data();
     z->avail_out = uInt(out.size());
     // Z_STREAM_END only when the whole result fit in fewer bytes than the input.
-    if (::deflate(z, Z_FINISH) != Z_STREAM_END) {
+    if (::deflate(z, Z_FINISH) != Z_STREAM_END)
         out.clear();
-        out.shrink_to_fit();
-        return false;
-    }
-    out.resize(out.size() - z->avail_out);
-    return true;
+    else
+        out.resize(out.size() - z->avail_out);
+    return tryHuffmanOnly(data, size, out);
 }
 
 uint32_t entryCrc32(uint32_t crc, const uint8_t* data, size_t size)

@@ -23,7 +23,7 @@ namespace {
 // through a big entry the writer waits for.
 const uint64_t kReadAheadBudget = uint64_t(256) << 20;
 // And at most this many entries ahead per thread.
-const unsigned kEntriesAheadPerThread = 64;
+const unsigned kEntriesAheadPerThread = 512;
 
 enum class JobState { Waiting, Working, Done };
 

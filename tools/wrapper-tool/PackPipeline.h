@@ -11,7 +11,7 @@ class ZipWriter;
 // Compresses the payload's files on worker threads and hands them to the
 // writer strictly in the sorted order, so the archive's bytes depend neither
 // on the thread count nor on timing. Memory stays bounded: at most 256 MiB
-// of file data (or one entry, when larger) and 64 entries per thread are
+// of file data (or one entry, when larger) and 512 entries per thread are
 // read and compressed ahead of the writer, and files too large for memory
 // are streamed by the writer itself.
 struct PackPipelineOptions {
