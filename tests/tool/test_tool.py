@@ -717,17 +717,25 @@ wrapper_add_installer(ProductSetup STUB "{self.stub}" PAYLOAD_DIR payload OUTPUT
 
 
 class WindowsSmokeTest(ToolTestCase):
-    """The Windows build of the tool, under Wine: one round trip."""
+    """The Windows build of the tool (zlib), under Wine: round trips, and the
+    same bytes on one thread and on two."""
 
     def test_round_trip(self):
         source = self.path("in")
         toolkit.make_payload(source, mixed_payload())
-        out = self.path("out.exe")
         self.assertIn("usage: wrapper-tool", self.ok("--help").stdout)
-        self.pack(source, out)
-        self.assertIn("result:        OK", self.ok("verify", out).stdout)
-        self.ok("extract", out, self.path("x"))
-        self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x")))
+        for level in ("10", "12"):
+            with self.subTest(level=level):
+                outputs = []
+                for threads in ("1", "2"):
+                    out = self.path(f"out{level}-{threads}.exe")
+                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
+                    with open(out, "rb") as f:
+                        outputs.append(f.read())
+                self.assertEqual(outputs[0], outputs[1])
+                self.assertIn("result:        OK", self.ok("verify", out).stdout)
+                self.ok("extract", out, self.path("x" + level))
+                self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x" + level)))
 
 
 if __name__ == "__main__":
