@@ -1,6 +1,7 @@
 #include "PackPipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -22,6 +23,7 @@ namespace {
 // Generous enough that the other threads keep going while one works
 // through a big entry the writer waits for.
 const uint64_t kReadAheadBudget = uint64_t(256) << 20;
+const auto kProgressTick = std::chrono::milliseconds(250);
 // And at most this many entries ahead per thread.
 const unsigned kEntriesAheadPerThread = 512;
 
@@ -117,7 +119,13 @@ public:
                 written = writer.addFile(entry.name, entry.path, entry.size, progress);
             } else {
                 std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return job.state == JobState::Done; });
+                // Waiting for a big entry can take a while: keep the
+                // progress line's rate and time moving meanwhile.
+                while (!changed_.wait_for(lock, kProgressTick, [&] { return job.state == JobState::Done; })) {
+                    lock.unlock();
+                    progress.advance(0);
+                    lock.lock();
+                }
                 lock.unlock();
                 if (!job.ok) {
                     error = job.error;
