@@ -16,6 +16,8 @@ namespace {
 const auto kQuietStart = std::chrono::milliseconds(500);
 const auto kRedrawInterval = std::chrono::milliseconds(200);
 const size_t kLongestItem = 40;
+// Less than this is over too soon for progress lines in a log to help.
+const uint64_t kSmallestLoggedWork = 1 << 20;
 
 std::atomic<bool> lineShown{false};
 
@@ -32,7 +34,7 @@ Progress::Progress(const std::string& label, uint64_t totalBytes, Mode mode)
     if (mode == Mode::Quiet)
         return;
     terminal_ = isatty(fileno(stderr)) != 0;
-    log_ = !terminal_ && mode == Mode::AutoWithLog;
+    log_ = !terminal_ && mode == Mode::AutoWithLog && totalBytes >= kSmallestLoggedWork;
 }
 
 Progress::~Progress()
@@ -63,12 +65,16 @@ void Progress::advance(uint64_t bytes)
 
 void Progress::logLine()
 {
-    while (total_ != 0 && nextLogTenth_ <= 10 && current_ * 10 >= total_ * nextLogTenth_) {
-        std::fprintf(stderr, "%s: %3u%% (%llu of %llu MB, %.1f s)\n", label_.c_str(), nextLogTenth_ * 10,
-                     (unsigned long long)(current_ >> 20), (unsigned long long)(total_ >> 20),
-                     elapsedSeconds());
-        ++nextLogTenth_;
-    }
+    if (total_ == 0)
+        return;
+    // One line when the next tenth is reached; a big entry that jumps past
+    // several gives one line, not a burst of equal ones.
+    const unsigned tenth = unsigned(current_ * 10 / total_);
+    if (tenth < nextLogTenth_ || nextLogTenth_ > 10)
+        return;
+    std::fprintf(stderr, "%s: %3u%% (%llu of %llu MB, %.1f s)\n", label_.c_str(), tenth * 10,
+                 (unsigned long long)(current_ >> 20), (unsigned long long)(total_ >> 20), elapsedSeconds());
+    nextLogTenth_ = tenth + 1;
 }
 
 void Progress::draw()

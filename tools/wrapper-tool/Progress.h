@@ -6,7 +6,8 @@
 // Progress on stderr. On a terminal: one line, redrawn a few times a second
 // once the work has taken longer than half a second, with the current file,
 // the rate and the elapsed time. In a log (not a terminal) and when asked
-// for: one line per 10 %. Silent otherwise, and always with Quiet.
+// for: one line per 10 % when there is at least 1 MiB to do. Silent
+// otherwise, and always with Quiet.
 class Progress {
 public:
     enum class Mode { Auto, AutoWithLog, Quiet };

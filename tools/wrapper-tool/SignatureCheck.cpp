@@ -61,22 +61,25 @@ SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
 
 namespace {
 
-// The last line of the checker's output that says why it failed.
-std::string lastMeaningfulLine(const std::string& output)
+// The checker's reason: its "Error: ..." line when it gives one, else its
+// last line that speaks of a failure.
+std::string failureReason(const std::string& output)
 {
-    std::string best;
+    std::string failure;
     size_t start = 0;
     while (start < output.size()) {
         size_t end = output.find('\n', start);
         if (end == std::string::npos)
             end = output.size();
         std::string line = output.substr(start, end - start);
-        if (line.find("fail") != std::string::npos || line.find("mismatch") != std::string::npos ||
-            line.find("MISMATCH") != std::string::npos || line.find("rror") != std::string::npos)
-            best = line;
+        size_t error = line.find("Error: ");
+        if (error != std::string::npos)
+            return line.substr(error + 7);
+        if (line.find("fail") != std::string::npos)
+            failure = line;
         start = end + 1;
     }
-    return best;
+    return failure;
 }
 
 } // namespace
@@ -100,7 +103,7 @@ SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
         return SignatureState::NotChecked;
     if (code == 0)
         return SignatureState::Valid;
-    detail = lastMeaningfulLine(output);
+    detail = failureReason(output);
     // osslsigncode marks a digest that differs from the file's own.
     altered = output.find("MISMATCH") != std::string::npos;
     if (altered)
