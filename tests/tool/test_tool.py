@@ -472,12 +472,27 @@ class PackerTest(ToolTestCase):
 
     def test_exclude(self):
         source = self.path("in")
-        toolkit.make_payload(source, {"app.dll": b"a", "app.pdb": b"p", "sub/x.pdb": b"x", ".DS_Store": b"d",
-                                      "sub/.DS_Store": b"d", "docs/drafts/n.txt": b"n", "docs/keep.txt": b"k"})
-        out = self.path("out.exe")
-        self.pack(source, out, "--exclude", "*.pdb", "--exclude", ".DS_Store", "--exclude=docs/drafts")
-        names = sorted(self.entries_by_name(out))
-        self.assertEqual(names, sorted([INNER_SETUP, "app.dll", "docs/", "docs/keep.txt", "sub/"]))
+        files = ["app.dll", "app.pdb", "sub/x.pdb", ".DS_Store", "sub/.DS_Store", "docs/drafts/n.txt",
+                 "docs/keep.txt", "docs/a.txt"]
+        toolkit.make_payload(source, {name: b"x" for name in files})
+        everything = {INNER_SETUP, "docs/", "docs/drafts/", "sub/", *files}
+        cases = [(["*.pdb", ".DS_Store"], {"app.pdb", "sub/x.pdb", ".DS_Store", "sub/.DS_Store"}),
+                 (["docs/drafts"], {"docs/drafts/", "docs/drafts/n.txt"}),  # a folder goes whole
+                 (["docs/*.txt"], {"docs/keep.txt", "docs/a.txt"}),        # '*' stops at '/'
+                 (["?.txt"], {"docs/a.txt", "docs/drafts/n.txt"}),
+                 (["*"], None),                                            # nothing left: refused
+                 (["nothing-matches"], set())]
+        for patterns, left_out in cases:
+            with self.subTest(patterns=patterns):
+                out = self.path("out.exe")
+                args = [arg for pattern in patterns for arg in ("--exclude", pattern)]
+                result = run_tool("pack", self.stub, source, "-o", out, *args)
+                if left_out is None:
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn("no " + INNER_SETUP, result.stderr)
+                    continue
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(set(self.entries_by_name(out)), everything - left_out)
 
     def test_reports(self):
         source = self.path("in")
