@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Unpack benchmark: one installer-like payload, every extractor, one table.
+"""Pack and unpack benchmark: one installer-like payload, every packer and extractor.
 
 Makes a payload (about 150 MB in about 800 files, one of about 54 MB; binaries,
 text and incompressible data, all from a seed), packs it with wrapper-tool and
@@ -9,7 +9,13 @@ wrapper-tool extract, Info-ZIP unzip, bsdtar, 7z, Python's zipfile, the floor
 under Wine (wall time, and the "Unpack time" it logs). Everything lives on
 /dev/shm when there is one, so no contender waits for a disk.
 
+First, the pack table: in one paired run on that payload, wrapper-tool pack
+at its default level and at the highest (on all cores and on one thread),
+beside Info-ZIP's zip -9 and 7z -tzip -mx9, with wall and CPU time and the
+archive's size. Every wrapper-tool archive is checked by extracting it.
+
 usage: run.py --tool PATH --floor PATH [--stub ZuvidaDiroVivuv.exe] [--reps 5]
+              [--pack-levels default,12] [--pack-only]
 """
 import argparse
 import glob
@@ -95,6 +101,76 @@ def manifest(root):
     return found
 
 
+def timed_cpu(command, cwd=None):
+    """Wall and CPU seconds (user + system of the command and its children)."""
+    before = os.times()
+    start = time.perf_counter()
+    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, cwd=cwd)
+    wall = time.perf_counter() - start
+    after = os.times()
+    if result.returncode != 0:
+        raise RuntimeError(f"{command[0]} failed ({result.returncode}): {result.stderr.decode()[-300:]}")
+    return wall, (after.children_user - before.children_user) + (after.children_system - before.children_system)
+
+
+def pack_table(args, work, payload, stub, total, expected):
+    """One paired run of every packer on the same payload; returns the rows."""
+    offset = os.path.getsize(stub)
+    cores = os.cpu_count() or 1
+    rows = []
+    check = os.path.join(work, "pack-check")
+
+    def tool_row(label, level, threads):
+        out = os.path.join(work, "pack-tool.exe")
+        command = [args.tool, "pack", stub, payload, "-o", out, "--quiet", "-j", str(threads)]
+        if level != "default":
+            command += ["--level", level]
+        wall, cpu = timed_cpu(command)
+        shutil.rmtree(check, ignore_errors=True)
+        timed([args.tool, "extract", out, check])
+        if manifest(check) != expected:
+            raise RuntimeError(f"{label}: the unpacked files differ from the payload")
+        rows.append((label, wall, cpu, os.path.getsize(out) - offset))
+
+    for level in args.pack_levels.split(","):
+        tool_row(f"wrapper-tool --level {level} -j {cores}", level, cores)
+        if level == "default" and cores > 1:
+            tool_row(f"wrapper-tool --level {level} -j 1", level, 1)
+    peers = [("zip -9", ["zip", "-q", "-r", "-X", "-9"], "zip"),
+             ("7z -tzip -mx9", ["7z", "a", "-tzip", "-mx9", "-bso0", "-bsp0"], "7z")]
+    for label, command, program in peers:
+        if not shutil.which(program):
+            continue
+        archive = os.path.join(work, "peer.zip")
+        if os.path.exists(archive):
+            os.remove(archive)
+        target = [archive, "."]
+        wall, cpu = timed_cpu(command + target, cwd=payload)
+        rows.append((label, wall, cpu, os.path.getsize(archive)))
+        os.remove(archive)
+    shutil.rmtree(check, ignore_errors=True)
+
+    print(f"\npack, one paired run, {total / MB:.1f} MB in {len(expected)} files, {cores} cores\n")
+    print(f"{'packer':<34} {'wall s':>8} {'CPU s':>8} {'archive bytes':>14} {'% of input':>10}")
+    for label, wall, cpu, size in rows:
+        print(f"{label:<34} {wall:8.2f} {cpu:8.2f} {size:14,d} {100 * size / total:10.2f}")
+    by = {label: (wall, size) for label, wall, cpu, size in rows}
+    default = by.get(f"wrapper-tool --level default -j {cores}")
+    zip9 = by.get("zip -9")
+    seven = by.get("7z -tzip -mx9")
+    strongest = by.get(f"wrapper-tool --level 12 -j {cores}")
+    print()
+    if default and zip9:
+        met = default[0] * 4 <= zip9[0] and default[1] <= zip9[1]
+        print(f"default vs zip -9: {zip9[0] / default[0]:.1f}x faster (goal 4x), "
+              f"{default[1] - zip9[1]:+,d} bytes (goal <= 0) -> {'met' if met else 'MISSED'}")
+    if strongest and seven:
+        met = strongest[0] * 3 < seven[0] and strongest[1] < seven[1]
+        print(f"level 12 vs 7z -mx9: {seven[0] / strongest[0]:.1f}x faster (goal 3x), "
+              f"{strongest[1] - seven[1]:+,d} bytes (goal < 0) -> {'met' if met else 'MISSED'}")
+    return rows
+
+
 def timed(command, env=None):
     # stderr goes to a file, not a pipe: Wine's helper processes inherit it
     # and would hold a pipe open long after the program itself has exited.
@@ -157,6 +233,9 @@ def main():
     parser.add_argument("--seed", type=int, default=20465)
     parser.add_argument("--work", default="/dev/shm/wrapper-bench" if os.path.isdir("/dev/shm") else None)
     parser.add_argument("--level", help="deflate level for packing (default: the tool's own)")
+    parser.add_argument("--pack-levels", default="default,12",
+                        help="wrapper-tool levels for the pack table, comma-separated")
+    parser.add_argument("--pack-only", action="store_true", help="the pack table alone")
     args = parser.parse_args()
     sys.stdout.reconfigure(line_buffering=True)
     work = args.work or os.path.join(ROOT, "build", "bench-work")
@@ -177,6 +256,10 @@ def main():
     stub = args.stub if have_stub else os.path.join(work, "stub.exe")
     if not have_stub:
         toolkit.make_pe(stub)
+    pack_table(args, work, payload, stub, total, expected)
+    if args.pack_only:
+        shutil.rmtree(work, ignore_errors=True)
+        return
     installer = os.path.join(work, "installer.exe")
     pack_time = timed([args.tool, "pack", stub, payload, "-o", installer]
                       + (["--level", args.level] if args.level else []))

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the native tree's tool and floor, then runs the unpack benchmark once.
+# Builds the native tree's tool and floor, then runs the pack and unpack benchmark once.
 # The stub comes from build/bin (the Windows tree); without it Wine is skipped.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

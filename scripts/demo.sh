@@ -79,8 +79,7 @@ installer=$scratch/ZuvidaDiroVivuv.exe
 "$tool" pack "$stub" "$payload" -o "$unsigned" | sed 's/^/   /'
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Wrapper demo (throwaway)" \
   -keyout "$scratch/key.pem" -out "$scratch/cert.pem" >/dev/null 2>&1
-osslsigncode sign -certs "$scratch/cert.pem" -key "$scratch/key.pem" -h sha256 \
-  -in "$unsigned" -out "$installer" >/dev/null
+"$tool" sign "$unsigned" --cert "$scratch/cert.pem" --key "$scratch/key.pem" -o "$installer" | sed 's/^/   /'
 step "signed with a throwaway self-signed certificate: $(stat -c %s "$installer") bytes"
 
 section "5. Verify with wrapper-tool"

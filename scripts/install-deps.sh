@@ -10,7 +10,7 @@ packages=(
   cmake g++ clang libclang-rt-14-dev
   googletest
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  libz-mingw-w64-dev zlib1g-dev
+  libz-mingw-w64-dev zlib1g-dev libdeflate-dev
   wine wine32:i386 wine64
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   osslsigncode openssl

@@ -3,15 +3,18 @@
 The tool under test comes from WRAPPER_TOOL (a command, split on ';' so an
 emulator can precede it). Run one group: python3 test_tool.py RoundTripTest
 """
+import hashlib
 import io
 import json
 import os
 import random
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -21,6 +24,7 @@ import hostile_zips  # noqa: E402
 import toolkit  # noqa: E402
 from toolkit import INNER_SETUP  # noqa: E402
 
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TOOL = [part for part in os.environ.get("WRAPPER_TOOL", "wrapper-tool").split(";") if part]
 
 
@@ -222,8 +226,7 @@ class RefusalTest(ToolTestCase):
         # A tiny stub and payload make a file the stub would not search: the
         # check runs after the archive is written, so the temporary existed.
         tiny = self.path("tiny.exe")
-        with open(tiny, "wb") as f:
-            f.write(b"MZ" + b"\0" * 100)
+        toolkit.make_pe(tiny, size=1024)
         source = self.path("in")
         toolkit.write_file(source, INNER_SETUP, b"MZ")
         out = self.path("out.exe")
@@ -240,7 +243,7 @@ class RefusalTest(ToolTestCase):
         toolkit.make_payload(self.path("in"))
         cases = [["pack", self.stub, self.path("in")],
                  ["pack", self.stub, "-o", self.path("o.exe")],
-                 ["pack", self.stub, self.path("in"), "-o", self.path("o.exe"), "--level", "10"],
+                 ["pack", self.stub, self.path("in"), "-o", self.path("o.exe"), "--level", "13"],
                  ["pack", self.stub, self.path("in"), "-o", self.path("o.exe"), "--bogus"],
                  ["verify"], ["list", "a", "b"], ["extract", "a"], ["frobnicate"], []]
         for args in cases:
@@ -286,8 +289,8 @@ class VerifyTest(ToolTestCase):
     @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
     def test_signed_installer(self):
         signed = self.path("signed.exe")
-        toolkit.sign(self.installer, signed)
-        result = self.ok("verify", signed)
+        toolkit.sign(self.installer, signed, keep_certificate=self.path("cert.pem"))
+        result = self.ok("verify", signed, "--ca", self.path("cert.pem"))
         self.assertIn("certificate table", result.stdout)
         self.assertIn("before the signature block", result.stdout)
         listing = self.listing(signed)
@@ -546,18 +549,313 @@ class HardeningTest(ToolTestCase):
         self.assertEqual(toolkit.tree_bytes(self.path("in")), toolkit.tree_bytes(self.path("x")))
 
 
+class PackerTest(ToolTestCase):
+    """The threaded packer: every level and thread count, exclusions, reports."""
+
+    def test_levels_and_threads_round_trip_and_agree(self):
+        source = self.path("in")
+        toolkit.make_payload(source, mixed_payload())
+        for level in range(0, 13):
+            with self.subTest(level=level):
+                outputs = []
+                for threads in (1, 3):
+                    out = self.path(f"l{level}-j{threads}.exe")
+                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
+                    with open(out, "rb") as f:
+                        outputs.append(f.read())
+                self.assertEqual(outputs[0], outputs[1], "-j 1 and -j 3 differ")
+                self.assertIn("result:        OK", self.ok("verify", out).stdout)
+                target = self.path(f"x{level}")
+                self.ok("extract", out, target)
+                self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(target))
+                methods = {e["method"] for e in self.listing(out)["entries"] if not e["name"].endswith("/")}
+                self.assertEqual(methods, {0} if level == 0 else {0, 8})
+
+    def test_exclude(self):
+        source = self.path("in")
+        files = ["app.dll", "app.pdb", "sub/x.pdb", ".DS_Store", "sub/.DS_Store", "docs/drafts/n.txt",
+                 "docs/keep.txt", "docs/a.txt"]
+        toolkit.make_payload(source, {name: b"x" for name in files})
+        everything = {INNER_SETUP, "docs/", "docs/drafts/", "sub/", *files}
+        cases = [(["*.pdb", ".DS_Store"], {"app.pdb", "sub/x.pdb", ".DS_Store", "sub/.DS_Store"}),
+                 (["docs/drafts"], {"docs/drafts/", "docs/drafts/n.txt"}),  # a folder goes whole
+                 (["docs/*.txt"], {"docs/keep.txt", "docs/a.txt"}),        # '*' stops at '/'
+                 (["?.txt"], {"docs/a.txt", "docs/drafts/n.txt"}),
+                 (["*"], None),                                            # nothing left: refused
+                 (["nothing-matches"], set())]
+        for patterns, left_out in cases:
+            with self.subTest(patterns=patterns):
+                out = self.path("out.exe")
+                args = [arg for pattern in patterns for arg in ("--exclude", pattern)]
+                result = run_tool("pack", self.stub, source, "-o", out, *args)
+                if left_out is None:
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn("no " + INNER_SETUP, result.stderr)
+                    continue
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(set(self.entries_by_name(out)), everything - left_out)
+
+    def test_reports(self):
+        source = self.path("in")
+        toolkit.make_payload(source, mixed_payload())
+        out = self.path("out.exe")
+        text = self.pack(source, out).stdout
+        with open(out, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        self.assertIn("sha256:  " + digest, text)
+        self.assertRegex(text, r"archive: \d+ bytes, \d+\.\d % of the input")
+        report = json.loads(self.pack(source, out, "--json").stdout)
+        self.assertEqual((report["sha256"], report["size"], report["archive_offset"]),
+                         (digest, os.path.getsize(out), os.path.getsize(self.stub)))
+        self.assertEqual([(e["name"], e["crc32"], e["compressed_size"]) for e in report["entries"]],
+                         [(e["name"], e["crc32"], e["compressed_size"]) for e in self.listing(out)["entries"]])
+        self.assertEqual(report["signature"], "none")
+        quiet = self.pack(source, out, "--quiet")
+        self.assertEqual((quiet.stdout, quiet.stderr), ("", ""))
+        # Not a terminal: nothing for less than 1 MiB, else one line per tenth.
+        quick = run_tool("pack", self.stub, source, "-o", out)
+        self.assertNotIn("packing:", quick.stderr)
+        toolkit.write_file(source, "big.bin", bytes(2 << 20))
+        logged = run_tool("pack", self.stub, source, "-o", out)
+        percents = [int(line.split()[1].rstrip("%")) for line in logged.stderr.splitlines()]
+        self.assertEqual(percents[-1], 100, logged.stderr)
+        self.assertEqual(percents, sorted(set(percents)))
+        self.assertTrue(all(p % 10 == 0 for p in percents), logged.stderr)
+        version = self.ok("--version").stdout
+        self.assertRegex(version, r"wrapper-tool \d+\.\d+\.\d+")
+        self.assertIn("stub 10.99.0.21465", version)
+
+
+class SafeOutputTest(ToolTestCase):
+    """Refusals before anything is written, every offender named, interruption."""
+
+    def test_refused_inputs_and_outputs(self):
+        toolkit.make_payload(self.path("in"))
+        not_pe = self.path("notes.txt")
+        with open(not_pe, "wb") as f:
+            f.write(b"just some text, " * 2000)
+        installer = self.path("installer.exe")
+        self.pack(self.path("in"), installer)
+        cases = [("stub is the output", self.stub, self.stub, "the stub itself"),
+                 ("output inside the payload", self.stub, self.path("in", "out.exe"), "inside the payload"),
+                 ("stub not a PE file", not_pe, self.path("o.exe"), "not a Windows executable"),
+                 ("installer as stub", installer, self.path("o.exe"), "already carries a payload")]
+        for name, stub, out, message in cases:
+            with self.subTest(case=name):
+                before = toolkit.tree_bytes(self.dir)
+                result = run_tool("pack", stub, self.path("in"), "-o", out)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(toolkit.tree_bytes(self.dir), before)
+
+    def test_every_offender_named_and_fixes_suggested(self):
+        source = self.path("in")
+        toolkit.make_payload(source, {"ok.txt": b"fine", "sub/real.txt": b"r"})
+        for link in ("a-link", "sub/b-link", "z-link"):
+            os.symlink("ok.txt", os.path.join(source, *link.split("/")))
+        result = run_tool("pack", self.stub, source, "-o", self.path("o.exe"))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual([line.split("'")[1] for line in result.stderr.splitlines()],
+                         ["a-link", "sub/b-link", "z-link"])
+        lower = self.path("lower")
+        toolkit.write_file(lower, INNER_SETUP.lower(), b"MZ")
+        result = run_tool("pack", self.stub, lower, "-o", self.path("o.exe"))
+        self.assertIn("rename it to " + INNER_SETUP, result.stderr)
+        result = run_tool("pack", self.stub, source, self.path("o.exe"))
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("did you mean: -o " + self.path("o.exe"), result.stderr)
+
+    def test_verify_refuses_non_pe_and_two_archives(self):
+        toolkit.make_payload(self.path("in"))
+        installer = self.path("installer.exe")
+        self.pack(self.path("in"), installer)
+        with open(installer, "rb") as f:
+            image = f.read()
+        archive = image[os.path.getsize(self.stub):]
+        cases = [("not PE", b"XX" + image[2:], "not a Windows executable"),
+                 ("two archives", image + archive, "two archives")]
+        for name, data, message in cases:
+            with self.subTest(case=name):
+                target = self.path(name.replace(" ", "-") + ".exe")
+                with open(target, "wb") as f:
+                    f.write(data)
+                result = run_tool("verify", target)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(message, result.stdout + result.stderr)
+
+    def test_interrupt_leaves_no_temporary(self):
+        rng = random.Random(5)
+        source = self.path("in")
+        toolkit.make_payload(source, {f"text{i}.txt": rng.randbytes(4 << 20).translate(bytes(range(48, 58)) * 25
+                                                                                     + bytes(range(48, 54)))
+                                      for i in range(8)})
+        out = self.path("out.exe")
+        for number in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=number.name):
+                with open(out, "wb") as f:
+                    f.write(b"previous installer")
+                process = subprocess.Popen(TOOL + ["pack", self.stub, source, "-o", out, "--level", "12", "-j", "1"],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                temporary = f"{out}.tmp{process.pid}"
+                deadline = time.monotonic() + 30
+                while not os.path.exists(temporary) and process.poll() is None and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                self.assertTrue(os.path.exists(temporary), "the packer never started writing")
+                process.send_signal(number)
+                self.assertEqual(process.wait(timeout=30), -number)
+                self.assertEqual(sorted(os.listdir(self.dir)), ["in", "out.exe", "stub.exe"])
+                with open(out, "rb") as f:
+                    self.assertEqual(f.read(), b"previous installer")
+
+
+@unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
+class SignTest(ToolTestCase):
+    """wrapper-tool sign, and the signature states verify reports."""
+
+    def setUp(self):
+        super().setUp()
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha " * 4000})
+        self.installer = self.path("installer.exe")
+        self.pack(self.path("in"), self.installer)
+        self.cert, self.key = toolkit.make_certificate(self.dir)
+
+    def without_osslsigncode(self):
+        """An environment whose PATH has everything but osslsigncode."""
+        bin_dir = self.path("bin")
+        os.makedirs(bin_dir, exist_ok=True)
+        for program in ("openssl", "python3"):
+            os.symlink(shutil.which(program), os.path.join(bin_dir, program))
+        return dict(os.environ, PATH=bin_dir)
+
+    def test_sign_and_signature_states(self):
+        p12 = self.path("test.p12")
+        subprocess.run(["openssl", "pkcs12", "-export", "-in", self.cert, "-inkey", self.key, "-out", p12,
+                        "-passout", "pass:s3cret"], check=True, capture_output=True)
+        signed = self.path("signed.exe")
+        self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", signed)
+        from_p12 = self.path("p12.exe")
+        result = subprocess.run(TOOL + ["sign", self.installer, "--pkcs12", p12, "--password-env", "SIGN_PASS",
+                                        "-o", from_p12, "--ca", self.cert],
+                                env=dict(os.environ, SIGN_PASS="s3cret"), capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(signed, "rb") as f:
+            tampered_bytes = bytearray(f.read())
+        tampered_bytes[os.path.getsize(self.stub) + 40] ^= 0x55
+        tampered = self.path("tampered.exe")
+        with open(tampered, "wb") as f:
+            f.write(tampered_bytes)
+        cases = [("valid", signed, ["--ca", self.cert], None, 0, "valid"),
+                 ("valid from PKCS#12", from_p12, ["--ca", self.cert], None, 0, "valid"),
+                 ("untrusted signer", signed, [], None, 0, "invalid"),
+                 ("tampered", tampered, ["--ca", self.cert], None, 1, "invalid"),
+                 ("tool missing", signed, [], self.without_osslsigncode(), 0,
+                  "present but not checked (tool missing)"),
+                 ("unsigned", self.installer, [], None, 0, "none")]
+        for name, target, extra, env, code, state in cases:
+            with self.subTest(case=name):
+                result = subprocess.run(TOOL + ["verify", target, "--json"] + extra, env=env,
+                                        capture_output=True, text=True)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                report = json.loads(result.stdout)
+                self.assertEqual(report["signature"], state)
+                self.assertEqual(report["result"], "ok" if code == 0 else "failed")
+        self.assertIn("signature:     valid", self.ok("verify", signed, "--ca", self.cert).stdout)
+
+    def test_sign_refusals_keep_the_input(self):
+        signed = self.path("signed.exe")
+        self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", signed)
+        cases = [("already signed", [signed, "--cert", self.cert, "--key", self.key], None, 1),
+                 ("bare stub", [self.stub, "--cert", self.cert, "--key", self.key], None, 1),
+                 ("wrong key", [self.installer, "--cert", self.cert, "--key", self.cert], None, 3),
+                 ("tool missing", [self.installer, "--cert", self.cert, "--key", self.key],
+                  self.without_osslsigncode(), 3),
+                 ("password variable unset", [self.installer, "--pkcs12", self.cert, "--password-env", "NO_SUCH_VAR"],
+                  None, 2),
+                 ("no key given", [self.installer], None, 2)]
+        for name, args, env, code in cases:
+            with self.subTest(case=name):
+                before = toolkit.tree_bytes(self.dir)
+                result = subprocess.run(TOOL + ["sign"] + args, env=env, capture_output=True, text=True)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertTrue(result.stderr.strip())
+                self.assertEqual(toolkit.tree_bytes(self.dir), before)
+
+
+@unittest.skipUnless(shutil.which("cmake"), "cmake needed")
+class CMakeModuleTest(ToolTestCase):
+    """cmake/WrapperInstaller.cmake in a small product build."""
+
+    def cmake(self, *args):
+        result = subprocess.run(["cmake", *args], capture_output=True, text=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        return result.stdout
+
+    def test_build_packs_once_and_again_on_change(self):
+        project = self.path("product")
+        payload = os.path.join(project, "payload")
+        toolkit.make_payload(payload, {"app.dll": b"MZ app " * 3000, "app.pdb": b"symbols"})
+        signing = toolkit.have_signing_tools()
+        sign_args = ""
+        if signing:
+            cert, key = toolkit.make_certificate(self.dir)
+            subprocess.run(["openssl", "pkcs12", "-export", "-in", cert, "-inkey", key, "-out",
+                            self.path("sign.p12"), "-passout", "pass:pw"], check=True, capture_output=True)
+            sign_args = f'SIGN_PKCS12 "{self.path("sign.p12")}" PASSWORD_ENV PRODUCT_SIGN_PASSWORD'
+        with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
+            f.write(f"""cmake_minimum_required(VERSION 3.20)
+project(Product NONE)
+list(APPEND CMAKE_MODULE_PATH "{os.path.join(ROOT, "cmake")}")
+include(WrapperInstaller)
+wrapper_add_installer(ProductSetup STUB "{self.stub}" PAYLOAD_DIR payload OUTPUT ProductSetup.exe
+                      LEVEL 6 EXCLUDE "*.pdb" {sign_args})
+""")
+        build = self.path("build")
+        os.environ["PRODUCT_SIGN_PASSWORD"] = "pw"
+        self.addCleanup(os.environ.pop, "PRODUCT_SIGN_PASSWORD", None)
+        self.cmake("-S", project, "-B", build, f"-DWRAPPER_TOOL={TOOL[-1]}")
+        installer = os.path.join(build, "ProductSetup.exe")
+
+        def build_once():
+            output = self.cmake("--build", build)
+            return "Packing" in output, os.stat(installer).st_mtime_ns
+
+        packed, first = build_once()
+        self.assertTrue(packed)
+        report = json.loads(self.ok("verify", installer, "--json").stdout)
+        self.assertEqual(report["result"], "ok")
+        self.assertEqual(sorted(e["name"] for e in report["entries"]), sorted([INNER_SETUP, "app.dll"]))
+        self.assertEqual(report["signature"], "invalid" if signing else "none")  # self-signed, not trusted here
+        packed, second = build_once()
+        self.assertEqual((packed, second), (False, first), "the second build repacked")
+        time.sleep(0.01)
+        for change in ("edit", "add"):
+            with self.subTest(change=change):
+                toolkit.write_file(payload, "app.dll" if change == "edit" else "new.txt", b"changed")
+                packed, _ = build_once()
+                self.assertTrue(packed)
+        self.assertIn("new.txt", self.entries_by_name(installer))
+
+
 class WindowsSmokeTest(ToolTestCase):
-    """The Windows build of the tool, under Wine: one round trip."""
+    """The Windows build of the tool (zlib), under Wine: round trips, and the
+    same bytes on one thread and on two."""
 
     def test_round_trip(self):
         source = self.path("in")
         toolkit.make_payload(source, mixed_payload())
-        out = self.path("out.exe")
         self.assertIn("usage: wrapper-tool", self.ok("--help").stdout)
-        self.pack(source, out)
-        self.assertIn("result:        OK", self.ok("verify", out).stdout)
-        self.ok("extract", out, self.path("x"))
-        self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x")))
+        for level in ("10", "12"):
+            with self.subTest(level=level):
+                outputs = []
+                for threads in ("1", "2"):
+                    out = self.path(f"out{level}-{threads}.exe")
+                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
+                    with open(out, "rb") as f:
+                        outputs.append(f.read())
+                self.assertEqual(outputs[0], outputs[1])
+                self.assertIn("result:        OK", self.ok("verify", out).stdout)
+                self.ok("extract", out, self.path("x" + level))
+                self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x" + level)))
 
 
 if __name__ == "__main__":

@@ -73,13 +73,22 @@ def have_signing_tools():
     return shutil.which("osslsigncode") is not None and shutil.which("openssl") is not None
 
 
-def sign(source, target):
-    """Signs `source` into `target` with a throwaway self-signed certificate."""
+def make_certificate(folder, name="test"):
+    """A throwaway self-signed code-signing certificate: (cert.pem, key.pem)."""
+    key = os.path.join(folder, name + "-key.pem")
+    cert = os.path.join(folder, name + "-cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "2", "-subj", "/CN=wrapper-tool test"],
+                   check=True, capture_output=True)
+    return cert, key
+
+
+def sign(source, target, keep_certificate=None):
+    """Signs `source` into `target` with a throwaway self-signed certificate,
+    copied to `keep_certificate` when given (to trust it when verifying)."""
     with tempfile.TemporaryDirectory() as keys:
-        key = os.path.join(keys, "key.pem")
-        cert = os.path.join(keys, "cert.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
-                        "-out", cert, "-days", "2", "-subj", "/CN=wrapper-tool test"],
-                       check=True, capture_output=True)
+        cert, key = make_certificate(keys)
         subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
                         "-in", source, "-out", target], check=True, capture_output=True)
+        if keep_certificate:
+            shutil.copy(cert, keep_certificate)

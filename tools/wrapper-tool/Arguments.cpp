@@ -46,9 +46,31 @@ bool parseArguments(int argc, char** argv, int first, const std::vector<OptionDe
             hasInlineValue = true;
         }
         const OptionDef* option = findOption(accepted, word);
+        // "-j4" as well as "-j 4": a short option with its value attached.
+        if (option == nullptr && !hasInlineValue && word[1] != '-' && word.size() > 2) {
+            const OptionDef* shortOption = findOption(accepted, word.substr(0, 2));
+            if (shortOption != nullptr && shortOption->takesValue) {
+                option = shortOption;
+                inlineValue = word.substr(2);
+                hasInlineValue = true;
+                word.resize(2);
+            }
+        }
         if (option == nullptr) {
             error = "unknown option '" + word + "'";
             return false;
+        }
+        if (option->repeatable) {
+            if (hasInlineValue) {
+                out.lists[word].push_back(inlineValue);
+            } else if (i + 1 < argc) {
+                out.lists[word].push_back(argv[++i]);
+            } else {
+                error = "option '" + word + "' needs a value";
+                return false;
+            }
+            out.options[word] = out.lists[word].back();
+            continue;
         }
         if (out.has(word)) {
             error = "option '" + word + "' given twice";

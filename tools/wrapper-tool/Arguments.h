@@ -7,12 +7,14 @@
 struct OptionDef {
     const char* name;
     bool takesValue;
+    bool repeatable = false; // "--exclude A --exclude B": every value is kept, in order
 };
 
 // A command's arguments after parsing: positional words in order, options by name.
 struct ParsedArguments {
     std::vector<std::string> positional;
     std::map<std::string, std::string> options;
+    std::map<std::string, std::vector<std::string>> lists; // repeatable options
     bool helpRequested = false;
 
     bool has(const std::string& name) const { return options.count(name) != 0; }

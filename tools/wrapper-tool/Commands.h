@@ -5,3 +5,4 @@ int runPack(int argc, char** argv);
 int runVerify(int argc, char** argv);
 int runList(int argc, char** argv);
 int runExtract(int argc, char** argv);
+int runSign(int argc, char** argv);

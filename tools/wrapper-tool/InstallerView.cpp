@@ -28,3 +28,23 @@ bool InstallerView::certificateTableCut() const
 {
     return isSigned() && searchSize_ + tableSize_ > file_.size();
 }
+
+uint64_t InstallerView::archiveStart() const
+{
+    uint64_t start = reader_.endRecord().centralDirectoryOffset;
+    for (const ZipEntryInfo& entry : reader_.entries())
+        if (entry.localHeaderOffset < start)
+            start = entry.localHeaderOffset;
+    return reader_.archiveOffset() + start;
+}
+
+bool InstallerView::holdsEarlierArchive() const
+{
+    if (!archiveFound_)
+        return false;
+    const uint64_t start = archiveStart();
+    if (start == 0 || start > searchSize_)
+        return false;
+    ZipReader earlier;
+    return earlier.open(file_.data(), start);
+}

@@ -16,6 +16,12 @@ public:
     // Whether the stub's reader found an archive in the search window.
     bool archiveFound() const { return archiveFound_; }
     uint64_t fileSize() const { return file_.size(); }
+    const uint8_t* data() const { return file_.data(); }
+    // Where the archive's first byte lies in the file, when one was found.
+    uint64_t archiveStart() const;
+    // Whether a second, complete archive lies before the one found: two
+    // payloads appended one after the other.
+    bool holdsEarlierArchive() const;
     // Bytes the stub searches: the whole file, or up to the signature block.
     uint64_t searchSize() const { return searchSize_; }
     bool isSigned() const { return searchSize_ < file_.size(); }

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "InterruptCleanup.h"
+
 #ifdef _WIN32
 #include <process.h>
 #define getpid _getpid
@@ -37,10 +39,12 @@ bool OutputFile::create(const std::string& finalPath, std::string& error)
     discard();
     finalPath_ = finalPath;
     tempPath_ = finalPath + ".tmp" + std::to_string(getpid());
+    removeOnInterrupt(tempPath_);
     file_ = std::fopen(tempPath_.c_str(), "wb");
     if (file_ == nullptr) {
         error = "cannot create '" + tempPath_ + "': " + std::strerror(errno);
         tempPath_.clear();
+        forgetOnInterrupt();
         return false;
     }
     // Large buffered writes: the archive is written in one pass.
@@ -90,6 +94,8 @@ bool OutputFile::commit(std::string& error)
     }
     std::error_code code;
     fs::rename(fs::path(tempPath_), fs::path(finalPath_), code);
+    if (!code)
+        forgetOnInterrupt();
     if (code) {
         error = "cannot rename '" + tempPath_ + "' to '" + finalPath_ + "': " + code.message();
         discard();
@@ -107,6 +113,7 @@ void OutputFile::discard()
     if (!tempPath_.empty()) {
         std::error_code ignored;
         fs::remove(fs::path(tempPath_), ignored);
+        forgetOnInterrupt();
         tempPath_.clear();
     }
 }

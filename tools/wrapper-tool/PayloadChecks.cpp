@@ -73,10 +73,13 @@ std::string packNamesProblem(const std::vector<SourceEntry>& entries, bool allow
         return "refused " + collision;
     if (allowLongPaths)
         return std::string();
+    // Every long path, one a line, so one run shows all there is to fix.
+    std::string problems;
     for (const SourceEntry& entry : entries) {
         const std::string problem = longPathProblem(entry.name);
         if (!problem.empty())
-            return "refused " + quoted(entry.name) + ": " + problem + " (--allow-long-paths packs it anyway)";
+            problems += (problems.empty() ? "" : "\n") + std::string("refused ") + quoted(entry.name) +
+                        ": " + problem + " (--allow-long-paths packs it anyway)";
     }
-    return std::string();
+    return problems;
 }

@@ -29,7 +29,7 @@ std::string nameCollisionProblem(const std::vector<NamedEntry>& entries, bool wi
 
 // What pack refuses in the folder's names as a whole: names that Windows
 // takes for one file, and paths too long for a typical work area unless
-// `allowLongPaths`. Empty when the folder is fine.
+// `allowLongPaths`, one problem a line. Empty when the folder is fine.
 std::string packNamesProblem(const std::vector<SourceEntry>& entries, bool allowLongPaths);
 
 // Why the stub's reader refused the archive, when it was the overlap check.

@@ -1,11 +1,13 @@
 #include "SourceTree.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "EntryName.h"
+#include "Glob.h"
 
 namespace fs = std::filesystem;
 
@@ -57,7 +59,41 @@ std::string entryNameProblem(const std::string& name)
 
 namespace {
 
-SourceTreeResult walkTree(const std::string& root, std::vector<SourceEntry>& out, std::string& error)
+bool isExcluded(const std::vector<std::string>& excludes, const std::string& name)
+{
+    for (const std::string& pattern : excludes)
+        if (excludedBy(pattern, name))
+            return true;
+    return false;
+}
+
+void addProblem(std::string& error, const std::string& line)
+{
+    if (!error.empty())
+        error += '\n';
+    error += line;
+}
+
+// A top-level file whose name differs from the inner setup's only in case:
+// the likely fix when the inner setup is missing.
+std::string innerSetupHint(const std::vector<SourceEntry>& entries)
+{
+    const std::string wanted = kInnerSetupName;
+    for (const SourceEntry& entry : entries) {
+        if (entry.isDirectory || entry.name.size() != wanted.size())
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < wanted.size() && same; ++i)
+            same = std::tolower((unsigned char)entry.name[i]) == std::tolower((unsigned char)wanted[i]);
+        if (same)
+            return " (found '" + entry.name + "': rename it to " + wanted +
+                   ", the name is matched exactly)";
+    }
+    return std::string();
+}
+
+SourceTreeResult walkTree(const std::string& root, const std::vector<std::string>& excludes,
+                          std::vector<SourceEntry>& out, std::string& error)
 {
     std::error_code code;
     const fs::path rootPath(root);
@@ -66,6 +102,7 @@ SourceTreeResult walkTree(const std::string& root, std::vector<SourceEntry>& out
         return SourceTreeResult::ReadError;
     }
     out.clear();
+    error.clear();
     fs::recursive_directory_iterator it(rootPath, fs::directory_options::none, code);
     if (code) {
         error = "cannot read '" + root + "': " + code.message();
@@ -79,20 +116,27 @@ SourceTreeResult walkTree(const std::string& root, std::vector<SourceEntry>& out
         const fs::file_status status = it->symlink_status(code);
         if (code)
             break;
-        if (fs::is_symlink(status)) {
-            error = "refused '" + name + "': symbolic link";
-            return SourceTreeResult::Refused;
-        }
         const bool directory = fs::is_directory(status);
+        if (isExcluded(excludes, name)) {
+            if (directory)
+                it.disable_recursion_pending();
+            continue;
+        }
+        if (fs::is_symlink(status)) {
+            addProblem(error, "refused '" + name + "': symbolic link");
+            continue;
+        }
         if (!directory && !fs::is_regular_file(status)) {
-            error = "refused '" + name + "': not a regular file or folder";
-            return SourceTreeResult::Refused;
+            addProblem(error, "refused '" + name + "': not a regular file or folder");
+            continue;
         }
         const std::string entryName = directory ? name + "/" : name;
         const std::string problem = entryNameProblem(entryName);
         if (!problem.empty()) {
-            error = "refused '" + name + "': " + problem;
-            return SourceTreeResult::Refused;
+            addProblem(error, "refused '" + name + "': " + problem);
+            if (directory)
+                it.disable_recursion_pending();
+            continue;
         }
         uint64_t size = 0;
         if (!directory) {
@@ -106,17 +150,30 @@ SourceTreeResult walkTree(const std::string& root, std::vector<SourceEntry>& out
         error = "cannot read '" + root + "': " + code.message();
         return SourceTreeResult::ReadError;
     }
-    return SourceTreeResult::Ok;
+    if (error.empty())
+        return SourceTreeResult::Ok;
+    // Every offender, in archive-name order, whatever order the folder listed them in.
+    std::vector<std::string> lines;
+    for (size_t start = 0; start <= error.size();) {
+        size_t end = std::min(error.find('\n', start), error.size());
+        lines.push_back(error.substr(start, end - start));
+        start = end + 1;
+    }
+    std::sort(lines.begin(), lines.end());
+    error.clear();
+    for (const std::string& line : lines)
+        addProblem(error, line);
+    return SourceTreeResult::Refused;
 }
 
 } // namespace
 
-SourceTreeResult readSourceTree(const std::string& root, std::vector<SourceEntry>& out,
-                                std::string& error)
+SourceTreeResult readSourceTree(const std::string& root, const std::vector<std::string>& excludes,
+                                std::vector<SourceEntry>& out, std::string& error)
 {
     // The file system layer reports names it cannot convert by throwing.
     try {
-        SourceTreeResult walked = walkTree(root, out, error);
+        SourceTreeResult walked = walkTree(root, excludes, out, error);
         if (walked != SourceTreeResult::Ok)
             return walked;
     } catch (const std::exception& failure) {
@@ -130,7 +187,8 @@ SourceTreeResult readSourceTree(const std::string& root, std::vector<SourceEntry
         return !entry.isDirectory && entry.name == kInnerSetupName;
     });
     if (setup == out.end()) {
-        error = std::string("refused '") + root + "': no " + kInnerSetupName + " at its top level";
+        error = std::string("refused '") + root + "': no " + kInnerSetupName + " at its top level" +
+                innerSetupHint(out);
         return SourceTreeResult::Refused;
     }
     return SourceTreeResult::Ok;

@@ -12,15 +12,17 @@ struct SourceEntry {
     uint64_t size;          // files only
 };
 
-// Reads the folder to pack: every file and folder below it, sorted by archive
-// name (byte order), so the archive does not depend on the order the file
-// system lists them in. Refuses, naming the entry in `error`: symbolic links,
+// Reads the folder to pack: every file and folder below it except those an
+// `excludes` pattern leaves out (see Glob.h), sorted by archive name (byte
+// order), so the archive does not depend on the order the file system lists
+// them in. Refuses, naming every offending entry in `error` (one line each):
+// symbolic links,
 // special files, names that are not plain printable ASCII, hold characters
 // Windows does not allow, or would leave the work area, and a folder without
 // the inner setup at its top level.
 enum class SourceTreeResult { Ok, Refused, ReadError };
-SourceTreeResult readSourceTree(const std::string& root, std::vector<SourceEntry>& out,
-                                std::string& error);
+SourceTreeResult readSourceTree(const std::string& root, const std::vector<std::string>& excludes,
+                                std::vector<SourceEntry>& out, std::string& error);
 
 // The check applied to each archive name, exposed for its own sake: empty when
 // the name is fine, else the reason.

@@ -122,11 +122,23 @@ bool ZipWriter::addFile(const std::string& name, const std::filesystem::path& so
     return true;
 }
 
+bool ZipWriter::addPrepared(const std::string& name, uint16_t method, uint32_t crc,
+                            uint64_t uncompressedSize, const uint8_t* data, size_t size)
+{
+    CentralEntry entry{name, method, crc, size, uncompressedSize, archivePosition(), kDosArchiveAttribute};
+    const bool zip64 = options_.forceZip64 || needsZip64(uncompressedSize);
+    if (!writeLocalHeader(entry, zip64) || !out_.write(data, size))
+        return fail("cannot write the output file");
+    entries_.push_back(entry);
+    return true;
+}
+
 bool ZipWriter::deflateData(std::FILE* source, const std::string& name, uint64_t size,
                             Progress& progress, CentralEntry& entry, bool& smaller)
 {
     DeflateStream deflater;
-    if (deflateInit2(&deflater.stream, options_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    const int level = options_.level > 9 ? 9 : options_.level;
+    if (deflateInit2(&deflater.stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return fail("cannot start zlib's deflate");
     deflater.started = true;
     z_stream& z = deflater.stream;

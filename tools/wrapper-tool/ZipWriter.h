@@ -9,7 +9,7 @@
 class Progress;
 
 struct ZipWriterOptions {
-    int level = 9;           // zlib deflate level, 0 to 9
+    int level = 9;           // deflate level, 0 (store) to 12; zlib's streaming path caps it at 9
     bool forceZip64 = false; // write Zip64 records even when nothing needs them
 };
 
@@ -31,12 +31,15 @@ public:
     // changes size meanwhile is an error.
     bool addFile(const std::string& name, const std::filesystem::path& sourcePath, uint64_t expectedSize,
                  Progress& progress);
+    // An entry prepared in memory: `data` is the deflated stream (method 8)
+    // or the file's own bytes (stored), `crc` and `uncompressedSize` the file's.
+    bool addPrepared(const std::string& name, uint16_t method, uint32_t crc, uint64_t uncompressedSize,
+                     const uint8_t* data, size_t size);
     // The central directory and the end records.
     bool finish();
 
     const std::string& error() const { return error_; }
 
-private:
     struct CentralEntry {
         std::string name;
         uint16_t method;
@@ -46,6 +49,10 @@ private:
         uint64_t localHeaderOffset;
         uint32_t externalAttributes;
     };
+    // The entries written so far, in archive order.
+    const std::vector<CentralEntry>& entries() const { return entries_; }
+
+private:
 
     bool writeLocalHeader(const CentralEntry& entry, bool zip64);
     // Deflates `source` into the output; false in `smaller` when the result

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "BufferDeflater.h"
 #include "Commands.h"
 #include "ExitCode.h"
+#include "Version.h"
 
 namespace {
 
@@ -12,8 +14,9 @@ const char kUsage[] =
     "usage: wrapper-tool COMMAND [ARGS] (wrapper-tool COMMAND --help for more)\n"
     "\n"
     "commands:\n"
-    "  pack STUB DIR -o OUT.exe [--level N] [--zip64]   append a ZIP of DIR to STUB\n"
-    "  verify INSTALLER                                 check it as the stub would unpack it\n"
+    "  pack STUB DIR -o OUT.exe [--level N] [-j N] ...  append a ZIP of DIR to STUB\n"
+    "  sign INSTALLER (--pkcs12 FILE | --cert F --key F) sign it (osslsigncode or signtool)\n"
+    "  verify INSTALLER [--json]                        check it as the stub would unpack it\n"
     "  list INSTALLER [--json]                          the entries as the stub sees them\n"
     "  extract INSTALLER DIR                            unpack into DIR the way the stub does\n"
     "\n"
@@ -21,7 +24,9 @@ const char kUsage[] =
     "  0  done (verify: the stub would unpack it and run the inner setup)\n"
     "  1  a check failed or the input was refused\n"
     "  2  bad command line\n"
-    "  3  a file could not be read or written\n";
+    "  3  a file could not be read or written\n"
+    "\n"
+    "wrapper-tool --version prints its version and the stub's it packs for.\n";
 
 } // namespace
 
@@ -37,6 +42,13 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
+    if (std::strcmp(command, "--version") == 0) {
+        std::printf("wrapper-tool %s (packs for stub %s; deflate: %s, levels 1-%d)\n", WRAPPER_TOOL_VERSION,
+                    WRAPPER_STUB_VERSION, deflaterName(), strongestDeflateLevel());
+        return kExitOk;
+    }
+    if (std::strcmp(command, "sign") == 0)
+        return runSign(argc, argv);
     if (std::strcmp(command, "pack") == 0)
         return runPack(argc, argv);
     if (std::strcmp(command, "verify") == 0)
