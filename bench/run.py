@@ -184,17 +184,26 @@ def timed(command, env=None):
     return elapsed
 
 
+def wine_env():
+    """The Wine scripts/wine-env.sh picks for this host (wine32, or wine64 for
+    the x86_64 build); empty when it cannot tell."""
+    done = subprocess.run(["bash", os.path.join(ROOT, "scripts", "wine-env.sh"), "--env"],
+                          capture_output=True, text=True)
+    return dict(line.split("=", 1) for line in done.stdout.splitlines()) if done.returncode == 0 else {}
+
+
 class WineStub:
     """Runs the installer under Wine in a prefix of its own; reads the log."""
 
     def __init__(self, work, installer):
         self.installer = installer
-        self.env = dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all",
+        self.env = dict(os.environ, **wine_env())
+        self.env.update(WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), self.env["WINEPREFIX"]],
                        check=True, stdout=subprocess.DEVNULL)
         # A resident wineserver keeps its start-up out of the measurements.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        subprocess.run([self.env["WINESERVER"], "-p"], env=self.env, check=True)
         self.logged = []
 
     def work_area(self):
@@ -208,7 +217,7 @@ class WineStub:
             shutil.rmtree(area)
         # The stub has finished unpacking when it exits; the resident server
         # keeps running, so "wineserver -w" would wait for ever here.
-        elapsed = timed(["wine", self.installer], env=self.env)
+        elapsed = timed([self.env["WINE"], self.installer], env=self.env)
         area = self.work_area()
         with open(os.path.join(area, "DuzoRizedAroriva_Log.txt"), "rb") as f:
             times = re.findall(rb"Unpack time = (\d+) ms\.", f.read())
@@ -221,7 +230,7 @@ class WineStub:
         return elapsed
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env)
+        subprocess.run([self.env["WINESERVER"], "-k"], env=self.env)
 
 
 def main():
@@ -284,7 +293,7 @@ def main():
     ]
     runners = [(name, (lambda make=make: timed(make()))) for name, make in contenders if shutil.which(make()[0])]
     wine = None
-    if have_stub and shutil.which("wine"):
+    if have_stub and shutil.which(wine_env().get("WINE", "wine")):
         wine = WineStub(work, installer)
         runners.append(("stub under Wine (wall)", lambda: wine.run(out)))
 
