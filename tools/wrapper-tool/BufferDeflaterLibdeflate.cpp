@@ -1,7 +1,5 @@
 #include "BufferDeflater.h"
 
-#include "HuffmanOnly.h"
-
 #include <libdeflate.h>
 
 BufferDeflater::BufferDeflater(int level) : level_(level), requestedLevel_(level)
@@ -13,19 +11,6 @@ BufferDeflater::~BufferDeflater()
 {
     if (state_ != nullptr)
         libdeflate_free_compressor(static_cast<libdeflate_compressor*>(state_));
-}
-
-bool BufferDeflater::tryHuffmanOnly(const uint8_t* data, size_t size, std::vector<uint8_t>& out) const
-{
-    std::vector<uint8_t> literals;
-    if (requestedLevel_ >= kStrongestLevel &&
-        huffmanOnlyDeflate(data, size, out.empty() ? size : out.size(), literals))
-        out.swap(literals);
-    if (out.empty()) {
-        out.shrink_to_fit();
-        return false;
-    }
-    return true;
 }
 
 bool BufferDeflater::deflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out)

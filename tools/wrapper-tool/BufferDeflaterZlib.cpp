@@ -1,7 +1,5 @@
 #include "BufferDeflater.h"
 
-#include "HuffmanOnly.h"
-
 #include <climits>
 
 #include <zlib.h>
@@ -22,19 +20,6 @@ BufferDeflater::~BufferDeflater()
         deflateEnd(static_cast<z_stream*>(state_));
         delete static_cast<z_stream*>(state_);
     }
-}
-
-bool BufferDeflater::tryHuffmanOnly(const uint8_t* data, size_t size, std::vector<uint8_t>& out) const
-{
-    std::vector<uint8_t> literals;
-    if (requestedLevel_ >= kStrongestLevel &&
-        huffmanOnlyDeflate(data, size, out.empty() ? size : out.size(), literals))
-        out.swap(literals);
-    if (out.empty()) {
-        out.shrink_to_fit();
-        return false;
-    }
-    return true;
 }
 
 bool BufferDeflater::deflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out)

@@ -1,5 +1,7 @@
 #include "HuffmanOnly.h"
 
+#include "BufferDeflater.h"
+
 #include <climits>
 
 #include <zlib.h>
@@ -24,5 +26,19 @@ bool huffmanOnlyDeflate(const uint8_t* data, size_t size, size_t limit, std::vec
         return false;
     }
     out.resize(produced);
+    return true;
+}
+
+// Shared by both deflater backends: the literals-only try is zlib's either way.
+bool BufferDeflater::tryHuffmanOnly(const uint8_t* data, size_t size, std::vector<uint8_t>& out) const
+{
+    std::vector<uint8_t> literals;
+    if (requestedLevel_ >= kStrongestLevel &&
+        huffmanOnlyDeflate(data, size, out.empty() ? size : out.size(), literals))
+        out.swap(literals);
+    if (out.empty()) {
+        out.shrink_to_fit();
+        return false;
+    }
     return true;
 }
