@@ -28,7 +28,7 @@ wrapper_wine_decide() {
             wrapper_wine_reason="this host runs the wine32 loader"
         else
             WRAPPER_WINE_ARCH=win64
-            wrapper_wine_reason="this host cannot run the wine32 loader (no 32-bit programs)"
+            wrapper_wine_reason="this host cannot run the wine32 loader: no 32-bit programs"
         fi ;;
     *)
         echo "wine-env: WRAPPER_WINE_ARCH must be win32 or win64, not '$WRAPPER_WINE_ARCH'" >&2
