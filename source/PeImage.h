@@ -1,6 +1,10 @@
 #pragma once
 #include <cstdint>
 
+// Whether `image` starts like a Windows executable: an MS-DOS header whose
+// e_lfanew points, inside the file, at the "PE\0\0" signature.
+bool isPeImage(const uint8_t* image, uint64_t size);
+
 // The certificate table (the Authenticode signature) that the PE header
 // declares: its file offset and size as recorded, which need not lie inside
 // the file. False when the file is no PE image or declares no table.

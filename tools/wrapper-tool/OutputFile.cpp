@@ -29,6 +29,11 @@ bool seekStream(std::FILE* file, uint64_t position)
 
 } // namespace
 
+std::string scratchPathBeside(const std::string& path, const char* tag)
+{
+    return path + tag + std::to_string(getpid());
+}
+
 OutputFile::~OutputFile()
 {
     discard();
@@ -38,7 +43,7 @@ bool OutputFile::create(const std::string& finalPath, std::string& error)
 {
     discard();
     finalPath_ = finalPath;
-    tempPath_ = finalPath + ".tmp" + std::to_string(getpid());
+    tempPath_ = scratchPathBeside(finalPath, ".tmp");
     removeOnInterrupt(tempPath_);
     file_ = std::fopen(tempPath_.c_str(), "wb");
     if (file_ == nullptr) {

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <string>
 
+// A name beside `path` for this process's scratch file of kind `tag` (".tmp",
+// ".pass"): the process id keeps two concurrent runs apart.
+std::string scratchPathBeside(const std::string& path, const char* tag);
+
 // The file being written for OUT: a temporary beside it that replaces OUT only
 // on commit(), so that a failure never leaves a half-written installer.
 // Destroying an uncommitted OutputFile removes the temporary.

@@ -5,7 +5,6 @@
 
 #include "MappedFile.h"
 #include "PeImage.h"
-#include "PeSignature.h"
 #include "ZipReader.h"
 
 namespace fs = std::filesystem;

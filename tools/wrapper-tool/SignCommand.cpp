@@ -11,16 +11,10 @@
 #include "InstallerView.h"
 #include "InterruptCleanup.h"
 #include "Messages.h"
-#include "PeSignature.h"
+#include "OutputFile.h"
+#include "PeImage.h"
 #include "SecretFile.h"
 #include "SignatureCheck.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -221,7 +215,7 @@ int runSign(int argc, char** argv)
     }
 
     PendingFile pending;
-    pending.path = request.out + ".tmp" + std::to_string(getpid());
+    pending.path = scratchPathBeside(request.out, ".tmp");
     removeOnInterrupt(pending.path);
     std::vector<std::string> command;
 #ifdef _WIN32
@@ -234,7 +228,7 @@ int runSign(int argc, char** argv)
         return reportFailure(kCommand, kExitUsage, error);
 #else
     SecretFile passwordFile;
-    if (!password.empty() && !passwordFile.create(request.out + ".pass" + std::to_string(getpid()), password, error))
+    if (!password.empty() && !passwordFile.create(scratchPathBeside(request.out, ".pass"), password, error))
         return reportFailure(kCommand, kExitIoError, error);
     buildCommand(request, passwordFile.path(), pending.path, command, error);
 #endif

@@ -11,7 +11,7 @@
 #include "Json.h"
 #include "Messages.h"
 #include "PayloadChecks.h"
-#include "PeSignature.h"
+#include "PeImage.h"
 #include "Progress.h"
 #include "Sha256.h"
 #include "SignatureCheck.h"
