@@ -1,20 +1,20 @@
 # The stub's Windows-only parts, as a library the tests link, and the stub itself.
 add_library(wrapper_stub STATIC
-  ${CMAKE_CURRENT_SOURCE_DIR}/FileMapping.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/FileMapping_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Launch_win.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/OsGate.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/RunInputs.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/UnpackDriver.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/WorkArea.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/OsGate_win.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/RunInputs_win.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/UnpackDriver_win.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/WorkArea_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WorkAreaLock_win.cpp
 )
 target_include_directories(wrapper_stub PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_logger
+target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_unpack wrapper_logger
                       shell32 shlwapi advapi32 user32)
 
 # The stub: small, GUI subsystem, Windows Vista (6.0) as the oldest loader.
 add_executable(ZuvidaDiroVivuv WIN32
-  ${CMAKE_CURRENT_SOURCE_DIR}/DuzoRizedAroriva.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/DuzoRizedAroriva_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/StubRuntime.cpp
   ${CMAKE_SOURCE_DIR}/resources/DuzoRizedAroriva.rc
 )

@@ -1,7 +1,7 @@
 // Prints what the gate answers for a set of versions, and the version the
 // system reports, one per line ("6.1.0 1"): os_gate_versions.sh runs it under
 // each Windows version that Wine can pretend to be.
-#include "OsGate.h"
+#include "OsGate_win.h"
 
 #include <windows.h>
 

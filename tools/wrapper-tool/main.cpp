@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "BufferDeflater.h"
-#include "Commands.h"
-#include "ExitCode.h"
-#include "Version.h"
+#include "deflate/BufferDeflater.h"
+#include "commands/Commands.h"
+#include "cli/ExitCode.h"
+#include "cli/Version.h"
 
 namespace {
 

@@ -1,0 +1,95 @@
+#include "WorkArea_win.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#define LOG_SOURCE_FILE "DuzoRizedAroriva"
+#include "LogRecord.h"
+#include "LogService_win.h"
+#include "LoggerFilter.h"
+#include "WorkAreaLock_win.h"
+
+const char* const kWrapperVersion = "10.99.0.21465";
+
+namespace {
+
+const size_t kDirectoryBufferSize = 1024;
+
+bool isSeparator(wchar_t c)
+{
+    return c == L'/' || c == L'\\';
+}
+
+} // namespace
+
+bool getWorkAreaPath(std::wstring& path)
+{
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return false;
+    path = folder;
+    path += L"\\Norvik\\VozeDozav\\";
+    for (const char* c = kWrapperVersion; *c != '\0'; ++c)
+        path += static_cast<wchar_t>(*c);
+    return true;
+}
+
+bool createDirectories(const std::wstring& path, bool includeLast)
+{
+    if (path.size() >= kDirectoryBufferSize)
+        return false;
+    std::vector<wchar_t> buffer(kDirectoryBufferSize, L'\0');
+    path.copy(buffer.data(), path.size());
+
+    // Creation results are ignored: existing folders, a drive prefix such as
+    // "C:" and an empty prefix simply fail and the walk goes on.
+    size_t i = 0;
+    for (; buffer[i] != L'\0'; ++i) {
+        if (!isSeparator(buffer[i]))
+            continue;
+        buffer[i] = L'\0';
+        CreateDirectoryW(buffer.data(), nullptr);
+        buffer[i] = L'\\';
+    }
+    if (includeLast && i > 0 && !isSeparator(buffer[i - 1]))
+        CreateDirectoryW(buffer.data(), nullptr);
+    return true;
+}
+
+namespace {
+
+void logLockWait(const WorkAreaLock& lock)
+{
+    if (!lock.waited())
+        return;
+    if (lock.held())
+        LOG_RECORD(LogLevel::Event, "prepareWorkArea")
+            << "Waited for another run in this work area: " << lock.waitedMs() << " ms.";
+    else
+        LOG_RECORD(LogLevel::Event, "prepareWorkArea")
+            << "Stopped waiting for another run in this work area after " << lock.waitedMs()
+            << " ms.";
+}
+
+} // namespace
+
+bool prepareWorkArea(WorkAreaLock& lock)
+{
+    std::wstring workArea;
+    if (!getWorkAreaPath(workArea))
+        return false;
+    // Before anything is made or written here, the log included.
+    lock.acquire(workArea);
+    if (!createDirectories(workArea, true))
+        return false;
+
+    const std::wstring logPath = workArea + L"\\DuzoRizedAroriva_Log";
+    if (Logger::Instance().Init(logPath.c_str(), false)) {
+        LOG_RECORD(LogLevel::Event, "prepareWorkArea") << "Version: " << kWrapperVersion;
+        LoggerFilter::DumpCommandLineToLog("Cmdline Param", GetCommandLineW());
+        logLockWait(lock);
+    }
+    return SetCurrentDirectoryW(workArea.c_str()) != FALSE;
+}

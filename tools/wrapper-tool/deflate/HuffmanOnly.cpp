@@ -1,0 +1,44 @@
+#include "deflate/HuffmanOnly.h"
+
+#include "deflate/BufferDeflater.h"
+
+#include <climits>
+
+#include <zlib.h>
+
+bool huffmanOnlyDeflate(const uint8_t* data, size_t size, size_t limit, std::vector<uint8_t>& out)
+{
+    if (size > UINT_MAX || limit < 2)
+        return false;
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_HUFFMAN_ONLY) != Z_OK)
+        return false;
+    out.resize(limit - 1);
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = uInt(size);
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    const bool fits = deflate(&z, Z_FINISH) == Z_STREAM_END;
+    const size_t produced = out.size() - z.avail_out;
+    deflateEnd(&z);
+    if (!fits) {
+        out.clear();
+        return false;
+    }
+    out.resize(produced);
+    return true;
+}
+
+// Shared by both deflater backends: the literals-only try is zlib's either way.
+bool BufferDeflater::tryHuffmanOnly(const uint8_t* data, size_t size, std::vector<uint8_t>& out) const
+{
+    std::vector<uint8_t> literals;
+    if (requestedLevel_ >= kStrongestLevel &&
+        huffmanOnlyDeflate(data, size, out.empty() ? size : out.size(), literals))
+        out.swap(literals);
+    if (out.empty()) {
+        out.shrink_to_fit();
+        return false;
+    }
+    return true;
+}

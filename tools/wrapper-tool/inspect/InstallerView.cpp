@@ -1,0 +1,50 @@
+#include "inspect/InstallerView.h"
+
+#include "PeImage.h"
+
+bool InstallerView::open(const std::string& path, std::string& error)
+{
+    if (!file_.open(path, error))
+        return false;
+    searchSize_ = payloadSearchSize(file_.data(), file_.size());
+    uint64_t tableOffset = 0;
+    if (isSigned())
+        findCertificateTable(file_.data(), file_.size(), tableOffset, tableSize_);
+    archiveFound_ = file_.data() != nullptr && reader_.open(file_.data(), searchSize_);
+    if (!archiveFound_ && isSigned()) {
+        ZipReader wholeFile;
+        archiveAfterSignature_ = wholeFile.open(file_.data(), file_.size());
+    }
+    return true;
+}
+
+uint64_t InstallerView::bytesAfterCertificateTable() const
+{
+    const uint64_t tableEnd = searchSize_ + tableSize_;
+    return isSigned() && tableEnd < file_.size() ? file_.size() - tableEnd : 0;
+}
+
+bool InstallerView::certificateTableCut() const
+{
+    return isSigned() && searchSize_ + tableSize_ > file_.size();
+}
+
+uint64_t InstallerView::archiveStart() const
+{
+    uint64_t start = reader_.endRecord().centralDirectoryOffset;
+    for (const ZipEntryInfo& entry : reader_.entries())
+        if (entry.localHeaderOffset < start)
+            start = entry.localHeaderOffset;
+    return reader_.archiveOffset() + start;
+}
+
+bool InstallerView::holdsEarlierArchive() const
+{
+    if (!archiveFound_)
+        return false;
+    const uint64_t start = archiveStart();
+    if (start == 0 || start > searchSize_)
+        return false;
+    ZipReader earlier;
+    return earlier.open(file_.data(), start);
+}

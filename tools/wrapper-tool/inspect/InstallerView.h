@@ -1,0 +1,49 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/MappedFile.h"
+#include "ZipReader.h"
+
+// An installer file read the way the stub reads its own image: mapped whole,
+// the archive searched for only before the certificate table, and opened
+// with the stub's own ZIP reader.
+class InstallerView {
+public:
+    // False (with the reason) only when the file cannot be read at all.
+    bool open(const std::string& path, std::string& error);
+
+    // Whether the stub's reader found an archive in the search window.
+    bool archiveFound() const { return archiveFound_; }
+    uint64_t fileSize() const { return file_.size(); }
+    const uint8_t* data() const { return file_.data(); }
+    // Where the archive's first byte lies in the file, when one was found.
+    uint64_t archiveStart() const;
+    // Whether a second, complete archive lies before the one found: two
+    // payloads appended one after the other.
+    bool holdsEarlierArchive() const;
+    // Bytes the stub searches: the whole file, or up to the signature block.
+    uint64_t searchSize() const { return searchSize_; }
+    bool isSigned() const { return searchSize_ < file_.size(); }
+    // The certificate table as declared (valid when isSigned()).
+    uint64_t certificateTableSize() const { return tableSize_; }
+    // Bytes after the end of the table: outside the signature, and never
+    // looked at by the stub. Windows reports such a file's signature as broken.
+    uint64_t bytesAfterCertificateTable() const;
+    // True when the declared table runs past the end of the file.
+    bool certificateTableCut() const;
+    // True when no archive lies before the signature block but one would be
+    // found if the whole file were searched: the file was signed before packing.
+    bool archiveAfterSignature() const { return archiveAfterSignature_; }
+
+    ZipReader& reader() { return reader_; }
+    const ZipReader& reader() const { return reader_; }
+
+private:
+    MappedFile file_;
+    ZipReader reader_;
+    uint64_t searchSize_ = 0;
+    uint64_t tableSize_ = 0;
+    bool archiveFound_ = false;
+    bool archiveAfterSignature_ = false;
+};

@@ -1,0 +1,157 @@
+#include "platform/ExternalTool.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/WidePath.h"
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
+
+namespace fs = std::filesystem;
+
+bool programOnPath(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    if (path == nullptr)
+        return false;
+#ifdef _WIN32
+    const char separator = ';';
+    const std::string file = name + ".exe";
+#else
+    const char separator = ':';
+    const std::string& file = name;
+#endif
+    std::string folders = path;
+    size_t start = 0;
+    while (start <= folders.size()) {
+        size_t end = folders.find(separator, start);
+        if (end == std::string::npos)
+            end = folders.size();
+        if (end > start) {
+            std::error_code code;
+            if (fs::is_regular_file(fs::path(folders.substr(start, end - start)) / file, code))
+                return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// One argument quoted the way the C runtime's argv parser reads it back.
+std::wstring quoteArgument(const std::wstring& argument)
+{
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
+        return argument;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+struct Handle {
+    HANDLE value = nullptr;
+    ~Handle()
+    {
+        if (value != nullptr && value != INVALID_HANDLE_VALUE)
+            CloseHandle(value);
+    }
+};
+
+} // namespace
+
+int runProgram(const std::vector<std::string>& command, std::string& output)
+{
+    output.clear();
+    std::wstring line;
+    for (const std::string& argument : command)
+        line += (line.empty() ? L"" : L" ") + quoteArgument(widePath(argument));
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    Handle readEnd, writeEnd;
+    if (!CreatePipe(&readEnd.value, &writeEnd.value, &inherit, 0))
+        return -1;
+    SetHandleInformation(readEnd.value, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd.value;
+    startup.hStdError = writeEnd.value;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    Handle processHandle, threadHandle;
+    processHandle.value = process.hProcess;
+    threadHandle.value = process.hThread;
+    CloseHandle(writeEnd.value);
+    writeEnd.value = nullptr;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd.value, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        output.append(buffer, got);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    return int(code);
+}
+
+#else
+
+int runProgram(const std::vector<std::string>& command, std::string& output)
+{
+    output.clear();
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    std::vector<char*> argv;
+    for (const std::string& argument : command)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (started != 0) {
+        close(pipeEnds[0]);
+        return -1;
+    }
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, size_t(got));
+    close(pipeEnds[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+#endif
