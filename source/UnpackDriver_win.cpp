@@ -5,8 +5,8 @@
 #include <string>
 
 #include "EntryName.h"
+#include "EntryFile_win.h"
 #include "FileMapping_win.h"
-#include "FileWriterCallback.h"
 #include "NameCollision.h"
 #include "PeImage.h"
 #include "WorkArea_win.h"
@@ -19,8 +19,8 @@ namespace {
 
 const char* const kFunction = "unpackEmbeddedZip";
 
-// The file itself is opened by fopen, which reads the narrow name in the ANSI
-// code page; the folders must be made from the same reading of the bytes.
+// Folders and the file are made from the same reading of the name's bytes:
+// the ANSI code page, as the C runtime reads a narrow name.
 std::wstring ansiToWide(const std::string& name)
 {
     if (name.empty())
@@ -81,8 +81,7 @@ bool unpackEntry(ZipReader& reader, uint32_t index, bool collides, bool* stagedU
         if (stagedUpdateFound != nullptr)
             *stagedUpdateFound = true;
     }
-    FileWriterCallback sink(entry.fileName.c_str(), 0);
-    if (!reader.extract(index, sink)) {
+    if (!writeEntryFile(reader, index, ansiToWide(entry.fileName))) {
         logEntryFailure("Unable to decompress file.  i = ", index, entry.fileName);
         return false;
     }

@@ -1,5 +1,6 @@
 # The stub's Windows-only parts, as a library the tests link, and the stub itself.
 add_library(wrapper_stub STATIC
+  ${CMAKE_CURRENT_SOURCE_DIR}/EntryFile_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/FileMapping_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Launch_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/OsGate_win.cpp
