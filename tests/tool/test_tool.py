@@ -286,6 +286,43 @@ class VerifyTest(ToolTestCase):
             f.write(data)
         return damaged
 
+    def test_only_the_stub_is_packed_or_verified(self):
+        """The stub is told by its version block: pack refuses any other PE,
+        verify fails an installer built on one and prints the stub's version."""
+        product, version = toolkit.STUB_IDENTITY
+        shown = f"stub:          {product} {version}"
+        # case, stub (identity to fake, or a built file), pack's exit and text, verify's exit and text
+        cases = [("this stub", (product, version), 0, "", 0, shown),
+                 ("no version block", None, 1, "no version block", 1, "not packed on the stub"),
+                 ("another product", ("DemoSetup", version), 1, "names 'DemoSetup' version " + version,
+                  1, "stub:          DemoSetup"),
+                 ("another release", (product, "10.98.0.7"), 1, "version 10.98.0.7", 0,
+                  "warning:       another stub release")]
+        built = os.path.join(ROOT, "build", "bin")
+        if os.path.exists(os.path.join(built, "ZuvidaDiroVivuv.exe")):
+            cases.append(("the built stub", os.path.join(built, "ZuvidaDiroVivuv.exe"), 0, "", 0, shown))
+        if os.path.exists(os.path.join(built, "demo-setup.exe")):
+            cases.append(("demo-setup.exe", os.path.join(built, "demo-setup.exe"), 1, "version block", 1,
+                          "not packed on the stub"))
+        for case, stub, pack_code, pack_text, verify_code, verify_text in cases:
+            with self.subTest(case=case):
+                if not isinstance(stub, str):
+                    toolkit.make_pe(self.path("candidate.exe"), identity=stub)
+                    stub = self.path("candidate.exe")
+                out = self.path("packed.exe")
+                result = run_tool("pack", stub, self.path("in"), "-o", out)
+                self.assertEqual(result.returncode, pack_code, result.stderr)
+                self.assertIn(f"refused '{stub}': " if pack_code else "", result.stderr)
+                self.assertIn(pack_text, result.stderr)
+                self.assertEqual(os.path.exists(out), pack_code == 0)
+                # The same PE carrying the archive of a good installer, as another packer would make it.
+                with open(stub, "rb") as f, open(self.installer, "rb") as good, open(out, "wb") as spliced:
+                    spliced.write(f.read() + good.read()[os.path.getsize(self.stub):])
+                report = run_tool("verify", out)
+                self.assertEqual(report.returncode, verify_code, report.stdout + report.stderr)
+                self.assertIn(verify_text, report.stdout)
+                os.remove(out)
+
     @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
     def test_signed_installer(self):
         signed = self.path("signed.exe")
@@ -623,7 +660,7 @@ class PackerTest(ToolTestCase):
         self.assertTrue(all(p % 10 == 0 for p in percents), logged.stderr)
         version = self.ok("--version").stdout
         self.assertRegex(version, r"wrapper-tool \d+\.\d+\.\d+")
-        self.assertIn("stub 10.99.0.21465", version)
+        self.assertIn("stub " + toolkit.STUB_IDENTITY[1], version)
 
 
 class SafeOutputTest(ToolTestCase):
