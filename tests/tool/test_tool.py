@@ -610,27 +610,40 @@ class PackerTest(ToolTestCase):
 
     def test_exclude(self):
         source = self.path("in")
-        files = ["app.dll", "app.pdb", "sub/x.pdb", ".DS_Store", "sub/.DS_Store", "docs/drafts/n.txt",
-                 "docs/keep.txt", "docs/a.txt"]
+        files = ["app.dll", "app.pdb", "sub/x.pdb", "sub/C.PDB", ".DS_Store", "sub/.DS_Store", "docs/drafts/n.txt",
+                 "docs/keep.txt", "docs/a.txt", "sub/docs"]
         toolkit.make_payload(source, {name: b"x" for name in files})
         everything = {INNER_SETUP, "docs/", "docs/drafts/", "sub/", *files}
-        cases = [(["*.pdb", ".DS_Store"], {"app.pdb", "sub/x.pdb", ".DS_Store", "sub/.DS_Store"}),
-                 (["docs/drafts"], {"docs/drafts/", "docs/drafts/n.txt"}),  # a folder goes whole
-                 (["docs/*.txt"], {"docs/keep.txt", "docs/a.txt"}),        # '*' stops at '/'
-                 (["?.txt"], {"docs/a.txt", "docs/drafts/n.txt"}),
-                 (["*"], None),                                            # nothing left: refused
-                 (["nothing-matches"], set())]
-        for patterns, left_out in cases:
-            with self.subTest(patterns=patterns):
+        listed = self.path("excludes.txt")
+        with open(listed, "w") as f:
+            f.write("# build leftovers\n*.PDB\n\n  docs/drafts  \nstale-name\n")
+        pdbs = {"app.pdb", "sub/x.pdb", "sub/C.PDB"}
+        # arguments, entries left out (None: nothing left, refused), patterns warned of as unmatched
+        cases = [(["--exclude", "*.pdb", "--exclude", ".DS_Store"], pdbs | {".DS_Store", "sub/.DS_Store"}, []),
+                 (["--exclude", "docs/drafts"], {"docs/drafts/", "docs/drafts/n.txt"}, []),  # a folder goes whole
+                 (["--exclude", "docs/*.txt"], {"docs/keep.txt", "docs/a.txt"}, []),        # '*' stops at '/'
+                 (["--exclude", "?.txt"], {"docs/a.txt", "docs/drafts/n.txt"}, []),
+                 (["--exclude", "**/*.txt"], {"docs/keep.txt", "docs/a.txt", "docs/drafts/n.txt"}, []),
+                 (["--exclude", "docs/"], {"docs/", "docs/drafts/", "docs/drafts/n.txt", "docs/keep.txt",
+                                           "docs/a.txt"}, []),                              # not the file sub/docs
+                 (["--exclude-from", listed], pdbs | {"docs/drafts/", "docs/drafts/n.txt"}, ["stale-name"]),
+                 (["--exclude", "*"], None, []),
+                 (["--exclude", "nothing-matches", "--exclude", "app.dll/"], set(), ["nothing-matches", "app.dll/"])]
+        for args, left_out, unmatched in cases:
+            with self.subTest(args=args):
                 out = self.path("out.exe")
-                args = [arg for pattern in patterns for arg in ("--exclude", pattern)]
-                result = run_tool("pack", self.stub, source, "-o", out, *args)
+                result = run_tool("pack", self.stub, source, "-o", out, "--json", *args)
                 if left_out is None:
                     self.assertEqual(result.returncode, 1)
                     self.assertIn("no " + INNER_SETUP, result.stderr)
                     continue
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(set(self.entries_by_name(out)), everything - left_out)
+                self.assertEqual([w for w in json.loads(result.stdout)["warnings"] if "matched nothing" in w],
+                                 [f"exclude pattern '{p}' matched nothing in '{source}'" for p in unmatched])
+        missing = run_tool("pack", self.stub, source, "-o", self.path("out.exe"), "--exclude-from", self.path("no"))
+        self.assertEqual(missing.returncode, 3)
+        self.assertIn(f"'{self.path('no')}': No such file or directory", missing.stderr)
 
     def test_reports(self):
         source = self.path("in")
