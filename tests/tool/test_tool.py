@@ -915,6 +915,60 @@ wrapper_add_installer(ProductSetup STUB [==[{self.stub}]==] PAYLOAD_DIR payload 
             self.assertEqual(json.loads(self.ok("verify", installer, "--json").stdout)["signature"], "invalid")
 
 
+class PackageTest(ToolTestCase):
+    """The installed package (cmake --install, cpack -G DEB) of the build tree
+    in WRAPPER_BUILD_DIR, used as another product would."""
+
+    def setUp(self):
+        super().setUp()
+        self.build = os.environ.get("WRAPPER_BUILD_DIR")
+        if not self.build:
+            self.skipTest("WRAPPER_BUILD_DIR names no build tree")
+
+    def run_ok(self, *args, **kwargs):
+        result = subprocess.run(list(args), capture_output=True, text=True, timeout=300, **kwargs)
+        self.assertEqual(result.returncode, 0, f"{args}: {result.stdout}{result.stderr}")
+        return result.stdout
+
+    def test_outside_product_builds_against_the_installed_package(self):
+        prefix = self.path("prefix")
+        self.run_ok("cmake", "--install", self.build, "--prefix", prefix)
+        shipped = os.path.join(prefix, "share", "WrapperInstaller", "ZuvidaDiroVivuv.exe")
+        # Without a cross-built stub in the package, the product names a stand-in.
+        stub = "" if os.path.exists(shipped) else f"STUB [==[{self.stub}]==]"
+        product = self.path("outside")
+        toolkit.make_payload(os.path.join(product, "payload"), {"data/app.cfg": b"key=value\n"})
+        with open(os.path.join(product, "CMakeLists.txt"), "w") as f:
+            f.write(f"""cmake_minimum_required(VERSION 3.20)
+project(Outside NONE)
+find_package(WrapperInstaller {toolkit.STUB_IDENTITY[1]} CONFIG REQUIRED)
+if(NOT TARGET WrapperInstaller::wrapper-tool OR ({"TRUE" if not stub else "FALSE"} AND NOT TARGET WrapperInstaller::stub))
+  message(FATAL_ERROR "imported targets missing")
+endif()
+wrapper_add_installer(OutsideSetup {stub} PAYLOAD_DIR payload OUTPUT OutsideSetup.exe)
+""")
+        build = self.path("outside-build")
+        self.run_ok("cmake", "-S", product, "-B", build, f"-DCMAKE_PREFIX_PATH={prefix}")
+        self.assertIn("Packing OutsideSetup", self.run_ok("cmake", "--build", build))
+        installed_tool = os.path.join(prefix, "bin", "wrapper-tool")
+        report = self.run_ok(installed_tool, "verify", os.path.join(build, "OutsideSetup.exe"))
+        self.assertIn("result:        OK", report)
+
+    @unittest.skipUnless(shutil.which("cpack") and shutil.which("dpkg"), "cpack and dpkg needed")
+    def test_debian_package_holds_a_working_tool(self):
+        self.run_ok("cpack", "-G", "DEB", "-B", self.path("deb"), "--config",
+                    os.path.join(self.build, "CPackConfig.cmake"), cwd=self.build)
+        debs = [n for n in os.listdir(self.path("deb")) if n.endswith(".deb")]
+        self.assertEqual(len(debs), 1, debs)
+        root = self.path("root")
+        self.run_ok("dpkg", "-x", self.path("deb", debs[0]), root)
+        version = self.run_ok(os.path.join(root, "usr", "bin", "wrapper-tool"), "--version")
+        self.assertIn("stub " + toolkit.STUB_IDENTITY[1], version)
+        files = {os.path.relpath(os.path.join(d, f), root) for d, _, names in os.walk(root) for f in names}
+        for module in ("WrapperInstallerConfig.cmake", "WrapperInstaller.cmake", "WrapperInstallerStep.cmake"):
+            self.assertTrue(any(f.endswith("/cmake/WrapperInstaller/" + module) for f in files), (module, files))
+
+
 class WindowsSmokeTest(ToolTestCase):
     """The Windows build of the tool (zlib), under Wine: round trips, and the
     same bytes on one thread and on two."""
