@@ -1,8 +1,8 @@
 #include "inspect/VersionBlock.h"
 
-#include <cstring>
 
 #include "PeImage.h"
+#include "ZipBytes.h"
 
 namespace {
 
@@ -10,9 +10,6 @@ const uint32_t kResourceDirectory = 2;
 const uint32_t kVersionType = 16; // RT_VERSION
 const uint32_t kFixedSignature = 0xFEEF04BD;
 const uint32_t kSubdirectoryFlag = 0x80000000u;
-
-uint32_t read16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t read32(const uint8_t* p) { return read16(p) | read16(p + 2) << 16; }
 
 // The resource section as one bounded span; offsets in it are relative to its start.
 struct Span {
@@ -27,13 +24,13 @@ bool findEntry(const Span& section, uint64_t directory, bool byId, uint32_t id, 
 {
     if (!section.has(directory, 16))
         return false;
-    const uint32_t count = read16(section.data + directory + 12) + read16(section.data + directory + 14);
+    const uint32_t count = readU16(section.data + directory + 12) + readU16(section.data + directory + 14);
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t entry = directory + 16 + 8 * uint64_t(i);
         if (!section.has(entry, 8))
             return false;
-        if (!byId || read32(section.data + entry) == id) {
-            target = read32(section.data + entry + 4);
+        if (!byId || readU32(section.data + entry) == id) {
+            target = readU32(section.data + entry + 4);
             return true;
         }
     }
@@ -47,7 +44,7 @@ std::string readText(const Span& block, uint64_t offset, uint64_t end, uint64_t&
 {
     std::string text;
     for (; offset + 2 <= end; offset += 2) {
-        const uint32_t c = read16(block.data + offset);
+        const uint32_t c = readU16(block.data + offset);
         if (c == 0) {
             after = offset + 2;
             return text;
@@ -69,12 +66,12 @@ bool readNode(const Span& block, uint64_t start, uint64_t limit, Node& node)
 {
     if (start + 6 > limit)
         return false;
-    const uint32_t length = read16(block.data + start);
+    const uint32_t length = readU16(block.data + start);
     if (length < 6 || start + length > limit)
         return false;
     node.start = start;
     node.end = start + length;
-    node.valueLength = read16(block.data + start + 2);
+    node.valueLength = readU16(block.data + start + 2);
     uint64_t afterKey = 0;
     node.key = readText(block, start + 6, node.end, afterKey);
     node.value = align4(afterKey);
@@ -96,7 +93,7 @@ void readStrings(const Span& block, const Node& table, VersionBlock& out)
 
 void readVersion(const uint8_t* p, uint16_t (&version)[4])
 {
-    const uint32_t ms = read32(p), ls = read32(p + 4);
+    const uint32_t ms = readU32(p), ls = readU32(p + 4);
     version[0] = uint16_t(ms >> 16);
     version[1] = uint16_t(ms);
     version[2] = uint16_t(ls >> 16);
@@ -110,7 +107,7 @@ VersionBlockResult parseBlock(const Span& block, VersionBlock& out, std::string&
         reason = "the version resource is not a VS_VERSION_INFO block";
         return VersionBlockResult::Malformed;
     }
-    if (root.valueLength < 52 || !block.has(root.value, 52) || read32(block.data + root.value) != kFixedSignature) {
+    if (root.valueLength < 52 || !block.has(root.value, 52) || readU32(block.data + root.value) != kFixedSignature) {
         reason = "the version block has no fixed file information";
         return VersionBlockResult::Malformed;
     }
@@ -160,8 +157,8 @@ VersionBlockResult readVersionBlock(const uint8_t* image, uint64_t size, Version
         return VersionBlockResult::Malformed;
     }
     uint64_t blockOffset = 0;
-    const uint32_t blockSize = read32(section.data + leaf + 4);
-    if (!fileOffsetOfRva(image, size, read32(section.data + leaf), blockOffset) || blockSize > size - blockOffset) {
+    const uint32_t blockSize = readU32(section.data + leaf + 4);
+    if (!fileOffsetOfRva(image, size, readU32(section.data + leaf), blockOffset) || blockSize > size - blockOffset) {
         reason = "the version block lies outside the file";
         return VersionBlockResult::Malformed;
     }
