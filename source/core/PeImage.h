@@ -11,10 +11,6 @@ bool isPeImage(const uint8_t* image, uint64_t size);
 bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index, uint32_t& address,
                        uint32_t& size);
 
-// Where the byte at relative virtual address `rva` lies in the file, by the
-// section table; false when no section's raw data holds it.
-bool fileOffsetOfRva(const uint8_t* image, uint64_t imageSize, uint32_t rva, uint64_t& offset);
-
 // The certificate table (the Authenticode signature) that the PE header
 // declares: its file offset and size as recorded, which need not lie inside
 // the file. False when the file is no PE image or declares no table.

@@ -37,6 +37,37 @@ bool findEntry(const Span& section, uint64_t directory, bool byId, uint32_t id, 
     return false;
 }
 
+const uint64_t kSectionHeaderSize = 40;
+
+// Where the byte at relative virtual address `rva` lies in the file, by the
+// section table; false when no section's raw data holds it.
+bool fileOffsetOfRva(const uint8_t* image, uint64_t imageSize, uint32_t rva, uint64_t& offset)
+{
+    if (!isPeImage(image, imageSize))
+        return false;
+    const uint64_t pe = readU32(image + 0x3C);
+    if (pe + 24 > imageSize)
+        return false;
+    const uint32_t sectionCount = readU16(image + pe + 6);
+    const uint64_t table = pe + 24 + readU16(image + pe + 20);
+    for (uint32_t i = 0; i < sectionCount; ++i) {
+        const uint64_t header = table + i * kSectionHeaderSize;
+        if (header + kSectionHeaderSize > imageSize)
+            return false;
+        const uint32_t virtualSize = readU32(image + header + 8);
+        const uint32_t virtualAddress = readU32(image + header + 12);
+        const uint32_t rawSize = readU32(image + header + 16);
+        const uint32_t rawPointer = readU32(image + header + 20);
+        // Bytes past the raw data are zero-filled in memory and absent from the file.
+        const uint32_t span = rawSize < virtualSize || virtualSize == 0 ? rawSize : virtualSize;
+        if (rva >= virtualAddress && rva - virtualAddress < span) {
+            offset = uint64_t(rawPointer) + (rva - virtualAddress);
+            return offset < imageSize;
+        }
+    }
+    return false;
+}
+
 uint64_t align4(uint64_t offset) { return (offset + 3) & ~uint64_t(3); }
 
 // A UTF-16 text ending at its NUL, at most up to `end`; its bytes past the NUL in `after`.
