@@ -52,8 +52,9 @@ const char kUsage[] =
     "Refused: symbolic links, special files, names that are not plain ASCII or\n"
     "would leave the work area, names that differ only in letter case (one\n"
     "file on Windows), long paths (see above), a DIR without\n"
-    "RezuviZiduRuzudUvovovaz.exe at its top level, a STUB that is not a Windows executable or already carries\n"
-    "a signature or a payload, and an OUT.exe that is STUB or lies inside DIR.\n"
+    "RezuviZiduRuzudUvovovaz.exe at its top level, a STUB that is not a Windows executable, is not\n"
+    "this release's stub by its version block (ProductName and version), or already\n"
+    "carries a signature or a payload, and an OUT.exe that is STUB or lies inside DIR.\n"
     "\n"
     "exit codes: 0 packed, 1 input refused, 2 bad command line, 3 I/O error\n";
 
