@@ -17,6 +17,7 @@ packages=(
   zip unzip p7zip-full libarchive-tools python3
   xvfb x11-apps x11-utils imagemagick
   file
+  dpkg-dev
 )
 
 missing=()

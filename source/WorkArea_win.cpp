@@ -10,8 +10,9 @@
 #include "LogService_win.h"
 #include "LoggerFilter.h"
 #include "WorkAreaLock_win.h"
+#include "WrapperVersion.h"
 
-const char* const kWrapperVersion = "10.99.0.21465";
+const char* const kWrapperVersion = WRAPPER_VERSION_STRING;
 
 namespace {
 

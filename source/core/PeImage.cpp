@@ -9,8 +9,8 @@ const uint32_t kSecurityDirectory = 4;
 
 } // namespace
 
-bool findCertificateTable(const uint8_t* image, uint64_t imageSize, uint64_t& tableOffset,
-                          uint64_t& tableSize)
+bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index, uint32_t& address,
+                       uint32_t& size)
 {
     if (image == nullptr || imageSize < 0x40 || image[0] != 'M' || image[1] != 'Z')
         return false;
@@ -31,15 +31,23 @@ bool findCertificateTable(const uint8_t* image, uint64_t imageSize, uint64_t& ta
     } else {
         return false;
     }
-    if (countField + 4 > imageSize || read32(image + countField) <= kSecurityDirectory)
+    if (countField + 4 > imageSize || read32(image + countField) <= index)
         return false;
-    const uint64_t entry = directories + 8 * kSecurityDirectory;
+    const uint64_t entry = directories + 8 * uint64_t(index);
     if (entry + 8 > imageSize)
         return false;
+    address = read32(image + entry);
+    size = read32(image + entry + 4);
+    return address != 0 && size != 0;
+}
+
+bool findCertificateTable(const uint8_t* image, uint64_t imageSize, uint64_t& tableOffset,
+                          uint64_t& tableSize)
+{
     // The certificate table is the one directory given as a file offset.
-    const uint64_t offset = read32(image + entry);
-    const uint64_t size = read32(image + entry + 4);
-    if (offset == 0 || size == 0)
+    uint32_t offset = 0;
+    uint32_t size = 0;
+    if (!findDataDirectory(image, imageSize, kSecurityDirectory, offset, size))
         return false;
     tableOffset = offset;
     tableSize = size;

@@ -5,6 +5,12 @@
 // e_lfanew points, inside the file, at the "PE\0\0" signature.
 bool isPeImage(const uint8_t* image, uint64_t size);
 
+// Data directory `index` of the optional header (2 resources, 4 the
+// certificate table): its address and size as recorded. False when the file
+// is no PE image, has fewer directories, or the entry is empty.
+bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index, uint32_t& address,
+                       uint32_t& size);
+
 // The certificate table (the Authenticode signature) that the PE header
 // declares: its file offset and size as recorded, which need not lie inside
 // the file. False when the file is no PE image or declares no table.

@@ -286,6 +286,43 @@ class VerifyTest(ToolTestCase):
             f.write(data)
         return damaged
 
+    def test_only_the_stub_is_packed_or_verified(self):
+        """The stub is told by its version block: pack refuses any other PE,
+        verify fails an installer built on one and prints the stub's version."""
+        product, version = toolkit.STUB_IDENTITY
+        shown = f"stub:          {product} {version}"
+        # case, stub (identity to fake, or a built file), pack's exit and text, verify's exit and text
+        cases = [("this stub", (product, version), 0, "", 0, shown),
+                 ("no version block", None, 1, "no version block", 1, "not packed on the stub"),
+                 ("another product", ("DemoSetup", version), 1, "names 'DemoSetup' version " + version,
+                  1, "stub:          DemoSetup"),
+                 ("another release", (product, "10.98.0.7"), 1, "version 10.98.0.7", 0,
+                  "warning:       another stub release")]
+        built = os.path.join(ROOT, "build", "bin")
+        if os.path.exists(os.path.join(built, "ZuvidaDiroVivuv.exe")):
+            cases.append(("the built stub", os.path.join(built, "ZuvidaDiroVivuv.exe"), 0, "", 0, shown))
+        if os.path.exists(os.path.join(built, "demo-setup.exe")):
+            cases.append(("demo-setup.exe", os.path.join(built, "demo-setup.exe"), 1, "version block", 1,
+                          "not packed on the stub"))
+        for case, stub, pack_code, pack_text, verify_code, verify_text in cases:
+            with self.subTest(case=case):
+                if not isinstance(stub, str):
+                    toolkit.make_pe(self.path("candidate.exe"), identity=stub)
+                    stub = self.path("candidate.exe")
+                out = self.path("packed.exe")
+                result = run_tool("pack", stub, self.path("in"), "-o", out)
+                self.assertEqual(result.returncode, pack_code, result.stderr)
+                self.assertIn(f"refused '{stub}': " if pack_code else "", result.stderr)
+                self.assertIn(pack_text, result.stderr)
+                self.assertEqual(os.path.exists(out), pack_code == 0)
+                # The same PE carrying the archive of a good installer, as another packer would make it.
+                with open(stub, "rb") as f, open(self.installer, "rb") as good, open(out, "wb") as spliced:
+                    spliced.write(f.read() + good.read()[os.path.getsize(self.stub):])
+                report = run_tool("verify", out)
+                self.assertEqual(report.returncode, verify_code, report.stdout + report.stderr)
+                self.assertIn(verify_text, report.stdout)
+                os.remove(out)
+
     @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
     def test_signed_installer(self):
         signed = self.path("signed.exe")
@@ -573,27 +610,40 @@ class PackerTest(ToolTestCase):
 
     def test_exclude(self):
         source = self.path("in")
-        files = ["app.dll", "app.pdb", "sub/x.pdb", ".DS_Store", "sub/.DS_Store", "docs/drafts/n.txt",
-                 "docs/keep.txt", "docs/a.txt"]
+        files = ["app.dll", "app.pdb", "sub/x.pdb", "sub/C.PDB", ".DS_Store", "sub/.DS_Store", "docs/drafts/n.txt",
+                 "docs/keep.txt", "docs/a.txt", "sub/docs"]
         toolkit.make_payload(source, {name: b"x" for name in files})
         everything = {INNER_SETUP, "docs/", "docs/drafts/", "sub/", *files}
-        cases = [(["*.pdb", ".DS_Store"], {"app.pdb", "sub/x.pdb", ".DS_Store", "sub/.DS_Store"}),
-                 (["docs/drafts"], {"docs/drafts/", "docs/drafts/n.txt"}),  # a folder goes whole
-                 (["docs/*.txt"], {"docs/keep.txt", "docs/a.txt"}),        # '*' stops at '/'
-                 (["?.txt"], {"docs/a.txt", "docs/drafts/n.txt"}),
-                 (["*"], None),                                            # nothing left: refused
-                 (["nothing-matches"], set())]
-        for patterns, left_out in cases:
-            with self.subTest(patterns=patterns):
+        listed = self.path("excludes.txt")
+        with open(listed, "w") as f:
+            f.write("# build leftovers\n*.PDB\n\n  docs/drafts  \nstale-name\n")
+        pdbs = {"app.pdb", "sub/x.pdb", "sub/C.PDB"}
+        # arguments, entries left out (None: nothing left, refused), patterns warned of as unmatched
+        cases = [(["--exclude", "*.pdb", "--exclude", ".DS_Store"], pdbs | {".DS_Store", "sub/.DS_Store"}, []),
+                 (["--exclude", "docs/drafts"], {"docs/drafts/", "docs/drafts/n.txt"}, []),  # a folder goes whole
+                 (["--exclude", "docs/*.txt"], {"docs/keep.txt", "docs/a.txt"}, []),        # '*' stops at '/'
+                 (["--exclude", "?.txt"], {"docs/a.txt", "docs/drafts/n.txt"}, []),
+                 (["--exclude", "**/*.txt"], {"docs/keep.txt", "docs/a.txt", "docs/drafts/n.txt"}, []),
+                 (["--exclude", "docs/"], {"docs/", "docs/drafts/", "docs/drafts/n.txt", "docs/keep.txt",
+                                           "docs/a.txt"}, []),                              # not the file sub/docs
+                 (["--exclude-from", listed], pdbs | {"docs/drafts/", "docs/drafts/n.txt"}, ["stale-name"]),
+                 (["--exclude", "*"], None, []),
+                 (["--exclude", "nothing-matches", "--exclude", "app.dll/"], set(), ["nothing-matches", "app.dll/"])]
+        for args, left_out, unmatched in cases:
+            with self.subTest(args=args):
                 out = self.path("out.exe")
-                args = [arg for pattern in patterns for arg in ("--exclude", pattern)]
-                result = run_tool("pack", self.stub, source, "-o", out, *args)
+                result = run_tool("pack", self.stub, source, "-o", out, "--json", *args)
                 if left_out is None:
                     self.assertEqual(result.returncode, 1)
                     self.assertIn("no " + INNER_SETUP, result.stderr)
                     continue
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(set(self.entries_by_name(out)), everything - left_out)
+                self.assertEqual([w for w in json.loads(result.stdout)["warnings"] if "matched nothing" in w],
+                                 [f"exclude pattern '{p}' matched nothing in '{source}'" for p in unmatched])
+        missing = run_tool("pack", self.stub, source, "-o", self.path("out.exe"), "--exclude-from", self.path("no"))
+        self.assertEqual(missing.returncode, 3)
+        self.assertIn(f"'{self.path('no')}': No such file or directory", missing.stderr)
 
     def test_reports(self):
         source = self.path("in")
@@ -623,7 +673,7 @@ class PackerTest(ToolTestCase):
         self.assertTrue(all(p % 10 == 0 for p in percents), logged.stderr)
         version = self.ok("--version").stdout
         self.assertRegex(version, r"wrapper-tool \d+\.\d+\.\d+")
-        self.assertIn("stub 10.99.0.21465", version)
+        self.assertIn("stub " + toolkit.STUB_IDENTITY[1], version)
 
 
 class SafeOutputTest(ToolTestCase):
@@ -790,10 +840,18 @@ class CMakeModuleTest(ToolTestCase):
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         return result.stdout
 
-    def test_build_packs_once_and_again_on_change(self):
-        project = self.path("product")
-        payload = os.path.join(project, "payload")
-        toolkit.make_payload(payload, {"app.dll": b"MZ app " * 3000, "app.pdb": b"symbols"})
+    def product(self, project, build, sign_args, *configure):
+        with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
+            f.write(f"""cmake_minimum_required(VERSION 3.20)
+project(Product NONE)
+list(APPEND CMAKE_MODULE_PATH [==[{os.path.join(ROOT, "cmake")}]==])
+include(WrapperInstaller)
+wrapper_add_installer(ProductSetup STUB [==[{self.stub}]==] PAYLOAD_DIR payload OUTPUT ProductSetup.exe
+                      LEVEL 6 EXCLUDE "*.pdb" {sign_args})
+""")
+        self.cmake("-S", project, "-B", build, f"-DWRAPPER_TOOL={TOOL[-1]}", *configure)
+
+    def test_build_repacks_exactly_when_the_payload_changes(self):
         signing = toolkit.have_signing_tools()
         sign_args = ""
         if signing:
@@ -801,39 +859,114 @@ class CMakeModuleTest(ToolTestCase):
             subprocess.run(["openssl", "pkcs12", "-export", "-in", cert, "-inkey", key, "-out",
                             self.path("sign.p12"), "-passout", "pass:pw"], check=True, capture_output=True)
             sign_args = f'SIGN_PKCS12 "{self.path("sign.p12")}" PASSWORD_ENV PRODUCT_SIGN_PASSWORD'
-        with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
-            f.write(f"""cmake_minimum_required(VERSION 3.20)
-project(Product NONE)
-list(APPEND CMAKE_MODULE_PATH "{os.path.join(ROOT, "cmake")}")
-include(WrapperInstaller)
-wrapper_add_installer(ProductSetup STUB "{self.stub}" PAYLOAD_DIR payload OUTPUT ProductSetup.exe
-                      LEVEL 6 EXCLUDE "*.pdb" {sign_args})
-""")
-        build = self.path("build")
         os.environ["PRODUCT_SIGN_PASSWORD"] = "pw"
         self.addCleanup(os.environ.pop, "PRODUCT_SIGN_PASSWORD", None)
-        self.cmake("-S", project, "-B", build, f"-DWRAPPER_TOOL={TOOL[-1]}")
+        generators = [[]] + ([["-G", "Ninja"]] if shutil.which("ninja") else [])
+        # Folder names that regular expressions and shells stumble over.
+        for folder, generator in [("b++", generators[0]), ("b(1)", generators[-1])]:
+            with self.subTest(folder=folder, generator=generator):
+                project = self.path(folder, "product")
+                payload = os.path.join(project, "payload")
+                toolkit.make_payload(payload, {"app.dll": b"MZ app " * 3000, "app.pdb": b"symbols",
+                                               "gone.txt": b"soon removed", "old.txt": b"soon renamed"})
+                build = self.path(folder, "build")
+                self.product(project, build, sign_args, *generator)
+                self.check_rebuilds(build, payload, signing)
+
+    def check_rebuilds(self, build, payload, signing):
         installer = os.path.join(build, "ProductSetup.exe")
 
         def build_once():
-            output = self.cmake("--build", build)
-            return "Packing" in output, os.stat(installer).st_mtime_ns
+            result = subprocess.run(["cmake", "--build", build], capture_output=True, text=True, timeout=300)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            return "Packing" in result.stdout
 
-        packed, first = build_once()
-        self.assertTrue(packed)
+        self.assertTrue(build_once())
         report = json.loads(self.ok("verify", installer, "--json").stdout)
         self.assertEqual(report["result"], "ok")
-        self.assertEqual(sorted(e["name"] for e in report["entries"]), sorted([INNER_SETUP, "app.dll"]))
         self.assertEqual(report["signature"], "invalid" if signing else "none")  # self-signed, not trusted here
-        packed, second = build_once()
-        self.assertEqual((packed, second), (False, first), "the second build repacked")
-        time.sleep(0.01)
-        for change in ("edit", "add"):
-            with self.subTest(change=change):
-                toolkit.write_file(payload, "app.dll" if change == "edit" else "new.txt", b"changed")
-                packed, _ = build_once()
-                self.assertTrue(packed)
-        self.assertIn("new.txt", self.entries_by_name(installer))
+        self.assertFalse(build_once(), "the second build repacked")
+        changes = [("edit", lambda: toolkit.write_file(payload, "app.dll", b"changed"), "app.dll"),
+                   ("add", lambda: toolkit.write_file(payload, "new.txt", b"new"), "new.txt"),
+                   ("add a folder", lambda: os.makedirs(os.path.join(payload, "empty")), "empty/"),
+                   ("remove", lambda: os.remove(os.path.join(payload, "gone.txt")), "-gone.txt"),
+                   ("rename", lambda: os.rename(os.path.join(payload, "old.txt"),
+                                                os.path.join(payload, "new-name.txt")), "new-name.txt")]
+        for change, apply, expected in changes:
+            apply()
+            self.assertTrue(build_once(), change)
+            names = set(self.entries_by_name(installer))
+            if expected.startswith("-"):
+                self.assertNotIn(expected[1:], names, change)
+            else:
+                self.assertIn(expected, names, change)
+        self.assertNotIn("old.txt", names)
+        self.assertNotIn("app.pdb", names)
+        self.assertEqual(sorted(n for n in os.listdir(build) if "ProductSetup.exe" in n), ["ProductSetup.exe"])
+        if signing:
+            # A failed signing leaves no installer and no temporary, and the next build tries again.
+            os.environ["PRODUCT_SIGN_PASSWORD"] = "wrong"
+            toolkit.write_file(payload, "app.dll", b"changed again")
+            failed = subprocess.run(["cmake", "--build", build], capture_output=True, text=True, timeout=300)
+            self.assertNotEqual(failed.returncode, 0)
+            self.assertEqual([n for n in os.listdir(build) if "ProductSetup.exe" in n], [])
+            os.environ["PRODUCT_SIGN_PASSWORD"] = "pw"
+            self.assertTrue(build_once())
+            self.assertEqual(json.loads(self.ok("verify", installer, "--json").stdout)["signature"], "invalid")
+
+
+class PackageTest(ToolTestCase):
+    """The installed package (cmake --install, cpack -G DEB) of the build tree
+    in WRAPPER_BUILD_DIR, used as another product would."""
+
+    def setUp(self):
+        super().setUp()
+        self.build = os.environ.get("WRAPPER_BUILD_DIR")
+        if not self.build:
+            self.skipTest("WRAPPER_BUILD_DIR names no build tree")
+
+    def run_ok(self, *args, **kwargs):
+        result = subprocess.run(list(args), capture_output=True, text=True, timeout=300, **kwargs)
+        self.assertEqual(result.returncode, 0, f"{args}: {result.stdout}{result.stderr}")
+        return result.stdout
+
+    def test_outside_product_builds_against_the_installed_package(self):
+        prefix = self.path("prefix")
+        self.run_ok("cmake", "--install", self.build, "--prefix", prefix)
+        shipped = os.path.join(prefix, "share", "WrapperInstaller", "ZuvidaDiroVivuv.exe")
+        # Without a cross-built stub in the package, the product names a stand-in.
+        stub = "" if os.path.exists(shipped) else f"STUB [==[{self.stub}]==]"
+        product = self.path("outside")
+        toolkit.make_payload(os.path.join(product, "payload"), {"data/app.cfg": b"key=value\n"})
+        with open(os.path.join(product, "CMakeLists.txt"), "w") as f:
+            f.write(f"""cmake_minimum_required(VERSION 3.20)
+project(Outside NONE)
+find_package(WrapperInstaller {toolkit.STUB_IDENTITY[1]} CONFIG REQUIRED)
+if(NOT TARGET WrapperInstaller::wrapper-tool OR ({"TRUE" if not stub else "FALSE"} AND NOT TARGET WrapperInstaller::stub))
+  message(FATAL_ERROR "imported targets missing")
+endif()
+wrapper_add_installer(OutsideSetup {stub} PAYLOAD_DIR payload OUTPUT OutsideSetup.exe)
+""")
+        build = self.path("outside-build")
+        self.run_ok("cmake", "-S", product, "-B", build, f"-DCMAKE_PREFIX_PATH={prefix}")
+        self.assertIn("Packing OutsideSetup", self.run_ok("cmake", "--build", build))
+        installed_tool = os.path.join(prefix, "bin", "wrapper-tool")
+        report = self.run_ok(installed_tool, "verify", os.path.join(build, "OutsideSetup.exe"))
+        self.assertIn("result:        OK", report)
+
+    @unittest.skipUnless(shutil.which("cpack") and shutil.which("dpkg"), "cpack and dpkg needed")
+    def test_debian_package_holds_a_working_tool(self):
+        self.run_ok("cpack", "-G", "DEB", "-B", self.path("deb"), "--config",
+                    os.path.join(self.build, "CPackConfig.cmake"), cwd=self.build)
+        debs = [n for n in os.listdir(self.path("deb")) if n.endswith(".deb")]
+        self.assertEqual(len(debs), 1, debs)
+        root = self.path("root")
+        self.run_ok("dpkg", "-x", self.path("deb", debs[0]), root)
+        version = self.run_ok(os.path.join(root, "usr", "bin", "wrapper-tool"), "--version")
+        self.assertIn("stub " + toolkit.STUB_IDENTITY[1], version)
+        files = {os.path.relpath(os.path.join(d, f), root) for d, _, names in os.walk(root) for f in names}
+        for module in ("WrapperInstallerConfig.cmake", "WrapperInstaller.cmake", "WrapperInstallerStep.cmake"):
+            self.assertTrue(any(f.endswith("/cmake/WrapperInstaller/" + module) for f in files), (module, files))
 
 
 class WindowsSmokeTest(ToolTestCase):

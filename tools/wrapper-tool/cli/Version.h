@@ -3,6 +3,5 @@
 // The tool's own version, and the stub's, which the build passes in: an
 // installer is packed for the stub of the same source tree.
 #define WRAPPER_TOOL_VERSION "1.1.0"
-#ifndef WRAPPER_STUB_VERSION
-#define WRAPPER_STUB_VERSION "unknown"
-#endif
+#include "WrapperVersion.h"
+#define WRAPPER_STUB_VERSION WRAPPER_VERSION_STRING

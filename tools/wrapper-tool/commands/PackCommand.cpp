@@ -24,7 +24,7 @@ namespace {
 const char kCommand[] = "pack";
 const char kUsage[] =
     "usage: wrapper-tool pack STUB DIR -o OUT.exe [--level N] [-j N] [--exclude GLOB]...\n"
-    "                         [--zip64] [--allow-long-paths] [--json] [--quiet]\n"
+    "                         [--exclude-from FILE]... [--zip64] [--allow-long-paths] [--json] [--quiet]\n"
     "\n"
     "Appends a ZIP archive of DIR to STUB and writes the result to OUT.exe.\n"
     "The archive is deterministic: names sorted, fixed time stamps; the same\n"
@@ -36,9 +36,13 @@ const char kUsage[] =
     "                  does not get smaller is stored. Levels above 9 need the\n"
     "                  native build (libdeflate); with zlib they act as 9\n"
     "  -j N            compress on N threads (default: the number of cores)\n"
-    "  --exclude GLOB  leave out files and folders whose name matches GLOB\n"
-    "                  ('*.pdb', '.DS_Store'; with '/': the path from DIR's top);\n"
-    "                  may be given more than once\n"
+    "  --exclude GLOB  leave out files and folders whose name matches GLOB,\n"
+    "                  ignoring case: '*.pdb', '.DS_Store'; with '/' the path from\n"
+    "                  DIR's top ('docs/drafts'); '**' any number of folders\n"
+    "                  ('**/cache/*.tmp'); a trailing '/' folders only ('docs/').\n"
+    "                  May be given more than once; a GLOB that matches nothing\n"
+    "                  is warned of\n"
+    "  --exclude-from FILE  one GLOB a line; blank lines and '#' lines skipped\n"
     "  --zip64         write Zip64 records even when the archive does not need them\n"
     "  --allow-long-paths  pack paths longer than Windows' plain file APIs open\n"
     "                  under a typical work area (259 characters)\n"
@@ -48,8 +52,9 @@ const char kUsage[] =
     "Refused: symbolic links, special files, names that are not plain ASCII or\n"
     "would leave the work area, names that differ only in letter case (one\n"
     "file on Windows), long paths (see above), a DIR without\n"
-    "RezuviZiduRuzudUvovovaz.exe at its top level, a STUB that is not a Windows executable or already carries\n"
-    "a signature or a payload, and an OUT.exe that is STUB or lies inside DIR.\n"
+    "RezuviZiduRuzudUvovovaz.exe at its top level, a STUB that is not a Windows executable, is not\n"
+    "this release's stub by its version block (ProductName and version), or already\n"
+    "carries a signature or a payload, and an OUT.exe that is STUB or lies inside DIR.\n"
     "\n"
     "exit codes: 0 packed, 1 input refused, 2 bad command line, 3 I/O error\n";
 
@@ -67,6 +72,7 @@ struct PackRequest {
     ZipWriterOptions options;
     unsigned threads = 1;
     std::vector<std::string> excludes;
+    std::vector<std::string> excludeFiles;
     bool json = false;
     bool quiet = false;
     bool allowLongPaths = false;
@@ -84,7 +90,8 @@ int parse(int argc, char** argv, PackRequest& request)
     std::string error;
     bool parsed = parseArguments(argc, argv, 2,
                                  {{"-o", true}, {"--level", true}, {"--zip64", false}, {"-j", true},
-                                  {"--jobs", true}, {"--exclude", true, true}, {"--json", false},
+                                  {"--jobs", true}, {"--exclude", true, true},
+                                  {"--exclude-from", true, true}, {"--json", false},
                                   {"--quiet", false}, {"--allow-long-paths", false}},
                                  args, error);
     request.options.level = kDefaultLevel;
@@ -119,6 +126,7 @@ int parse(int argc, char** argv, PackRequest& request)
     request.options.forceZip64 = args.has("--zip64");
     request.threads = unsigned(threads);
     request.excludes = args.lists["--exclude"];
+    request.excludeFiles = args.lists["--exclude-from"];
     request.json = args.has("--json");
     request.quiet = args.has("--quiet");
     request.allowLongPaths = args.has("--allow-long-paths");
@@ -168,9 +176,12 @@ int reportEach(ExitCode code, const std::string& lines)
     }
 }
 
-std::vector<std::string> packWarnings(const PackRequest& request, const std::vector<SourceEntry>& entries)
+std::vector<std::string> packWarnings(const PackRequest& request, const std::vector<SourceEntry>& entries,
+                                      const ExcludeSet& excludes)
 {
     std::vector<std::string> warnings;
+    for (const std::string& pattern : excludes.unusedPatterns())
+        warnings.push_back("exclude pattern '" + pattern + "' matched nothing in '" + request.folder + "'");
     if (request.options.level > strongestDeflateLevel())
         warnings.push_back("level " + std::to_string(request.options.level) + " acts as " +
                            std::to_string(strongestDeflateLevel()) + " with " + deflaterName());
@@ -199,8 +210,15 @@ int runPack(int argc, char** argv)
     if (!checkStub(request.stub, stub, error))
         return reportFailure(kCommand, kExitRefused, error);
 
+    ExcludeSet excludes;
+    for (const std::string& pattern : request.excludes)
+        excludes.add(pattern);
+    for (const std::string& file : request.excludeFiles)
+        if (!excludes.addFromFile(file, error))
+            return reportFailure(kCommand, kExitIoError, error);
+
     std::vector<SourceEntry> entries;
-    SourceTreeResult tree = readSourceTree(request.folder, request.excludes, entries, error);
+    SourceTreeResult tree = readSourceTree(request.folder, excludes, entries, error);
     if (tree != SourceTreeResult::Ok)
         return reportEach(tree == SourceTreeResult::Refused ? kExitRefused : kExitIoError, error);
     const std::string namesProblem = packNamesProblem(entries, request.allowLongPaths);
@@ -250,7 +268,7 @@ int runPack(int argc, char** argv)
     summary.level = request.options.level;
     summary.threads = request.threads;
     summary.entries = writer.entries();
-    summary.warnings = packWarnings(request, entries);
+    summary.warnings = packWarnings(request, entries, excludes);
     if (request.json)
         printPackJson(summary);
     else

@@ -11,6 +11,7 @@
 #include "inspect/Json.h"
 #include "cli/Messages.h"
 #include "inspect/PayloadChecks.h"
+#include "inspect/StubIdentity.h"
 #include "PeImage.h"
 #include "cli/Progress.h"
 #include "inspect/Sha256.h"
@@ -24,9 +25,11 @@ const char kUsage[] =
     "\n"
     "Reads INSTALLER the way the stub reads its own file: the archive is looked\n"
     "for before the signature block, every entry is decompressed (nothing is\n"
-    "written) and checked against its size and CRC-32. Reports the archive, the\n"
-    "inner setup, a staged update, and every entry the stub would refuse; warns\n"
-    "of paths too long for Windows' plain file APIs under a typical work area.\n"
+    "written) and checked against its size and CRC-32. Reports the stub (its\n"
+    "product and version, from its version block: any other PE file fails),\n"
+    "the archive, the inner setup, a staged update, and every entry the stub\n"
+    "would refuse; warns of paths too long for Windows' plain file APIs under a\n"
+    "typical work area.\n"
     "A signature is checked with osslsigncode (WinVerifyTrust on Windows):\n"
     "valid, invalid, or present but not checked when the tool is missing.\n"
     "A file changed after signing fails the check; a signer not trusted\n"
@@ -140,6 +143,14 @@ void checkSignatureEnd(const InstallerView& view, Findings& found)
         found.problems.push_back("the certificate table runs past the end of the file");
 }
 
+void describeStub(const StubIdentity& stub)
+{
+    if (stub.productName.empty())
+        std::printf("stub:          not identified\n");
+    else
+        std::printf("stub:          %s %s\n", stub.productName.c_str(), stub.productVersion.c_str());
+}
+
 void describeSignature(const InstallerView& view, SignatureState state, const std::string& detail)
 {
     if (view.isSigned())
@@ -158,13 +169,15 @@ std::string jsonList(const std::vector<std::string>& items)
     return out + "]";
 }
 
-void printJson(const std::string& path, const InstallerView& view, const std::string& sha256,
-               SignatureState state, const Findings& found, bool ok)
+void printJson(const std::string& path, const InstallerView& view, const StubIdentity& stub,
+               const std::string& sha256, SignatureState state, const Findings& found, bool ok)
 {
     std::string out = "{\n";
     out += "  \"installer\": " + jsonString(path) + ",\n";
     out += "  \"size\": " + std::to_string(view.fileSize()) + ",\n";
     out += "  \"sha256\": \"" + sha256 + "\",\n";
+    out += "  \"stub\": {\"product\": " + jsonString(stub.productName) + ", \"version\": " +
+           jsonString(stub.productVersion) + "},\n";
     out += std::string("  \"signature\": \"") + signatureStateText(state) + "\",\n";
     out += std::string("  \"archive_found\": ") + (view.archiveFound() ? "true" : "false") + ",\n";
     if (view.archiveFound()) {
@@ -219,8 +232,13 @@ int runVerify(int argc, char** argv)
 
     Findings found;
     // Whole-file problems first: the stub is a PE file and reads one archive.
+    const StubIdentity stub = identifyStub(view.data(), view.fileSize());
     if (!isPeImage(view.data(), view.fileSize()))
         found.problems.push_back("not a Windows executable (no PE header)");
+    else if (stub.kind == StubIdentity::Kind::NotTheStub)
+        found.problems.push_back("not packed on the stub: " + stub.reason);
+    else if (stub.kind == StubIdentity::Kind::OtherVersion)
+        found.warnings.push_back("another stub release: " + stub.reason);
     // A file changed after signing fails; a signer this machine does not
     // trust is told, since the stub runs either way and trust is the
     // target machine's matter.
@@ -241,10 +259,11 @@ int runVerify(int argc, char** argv)
             reason += " before the signature block; an archive follows it: pack first, then sign";
         found.problems.insert(found.problems.begin(), reason);
         if (json) {
-            printJson(path, view, sha256, signature, found, false);
+            printJson(path, view, stub, sha256, signature, found, false);
             return kExitRefused;
         }
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
+        describeStub(stub);
         describeSignature(view, signature, detail);
         std::printf("archive:       not found\n");
         std::printf("result:        FAILED, %s\n", reason.c_str());
@@ -253,6 +272,7 @@ int runVerify(int argc, char** argv)
     ZipReader& reader = view.reader();
     if (!json) {
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
+        describeStub(stub);
         describeSignature(view, signature, detail);
         std::printf("archive:       found at offset %llu%s, %zu entries%s\n",
                     (unsigned long long)reader.archiveOffset(),
@@ -265,7 +285,7 @@ int runVerify(int argc, char** argv)
         found.problems.push_back(std::string("no ") + kInnerSetupName + " at the top level");
     const bool ok = found.problems.empty();
     if (json) {
-        printJson(path, view, sha256, signature, found, ok);
+        printJson(path, view, stub, sha256, signature, found, ok);
         return ok ? kExitOk : kExitRefused;
     }
     std::printf("entries:       %llu files, %llu folders, %llu bytes unpacked and checked\n",

@@ -1,9 +1,12 @@
 #include "inspect/PayloadChecks.h"
 
+#include "WrapperVersion.h"
+
 namespace {
 
-// C:\Users\<20 characters>\AppData\Local\Norvik\VozeDozav\10.99.0.21465\ .
-const size_t kTypicalWorkAreaLength = 9 + 20 + 15 + 7 + 10 + 14;
+// C:\Users\<20 characters>\AppData\Local\Norvik\VozeDozav\<version>\ (sizeof
+// counts the NUL where the last backslash stands).
+const size_t kTypicalWorkAreaLength = 9 + 20 + 15 + 7 + 10 + sizeof(WRAPPER_VERSION_STRING);
 
 std::string quoted(const std::string& name)
 {
@@ -13,7 +16,7 @@ std::string quoted(const std::string& name)
 } // namespace
 
 const char kTypicalWorkAreaShown[] =
-    "C:\\Users\\<20 characters>\\AppData\\Local\\Norvik\\VozeDozav\\10.99.0.21465\\";
+    "C:\\Users\\<20 characters>\\AppData\\Local\\Norvik\\VozeDozav\\" WRAPPER_VERSION_STRING "\\";
 
 const char kOverlapProblem[] =
     "entries overlap each other or the central directory (a ZIP bomb's layout); "

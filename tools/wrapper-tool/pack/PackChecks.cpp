@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "inspect/StubIdentity.h"
 #include "platform/MappedFile.h"
 #include "PeImage.h"
 #include "ZipReader.h"
@@ -37,6 +38,11 @@ bool checkStub(const std::string& stubPath, const MappedFile& stub, std::string&
     if (!isPeImage(stub.data(), stub.size())) {
         error = "refused '" + stubPath + "': not a Windows executable (no PE header); give the stub "
                 "ZuvidaDiroVivuv.exe as STUB";
+        return false;
+    }
+    const StubIdentity identity = identifyStub(stub.data(), stub.size());
+    if (identity.kind != StubIdentity::Kind::ThisStub) {
+        error = "refused '" + stubPath + "': " + identity.reason;
         return false;
     }
     const uint64_t searched = payloadSearchSize(stub.data(), stub.size());

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "EntryName.h"
-#include "pack/Glob.h"
+#include "pack/ExcludeSet.h"
 
 namespace fs = std::filesystem;
 
@@ -59,14 +59,6 @@ std::string entryNameProblem(const std::string& name)
 
 namespace {
 
-bool isExcluded(const std::vector<std::string>& excludes, const std::string& name)
-{
-    for (const std::string& pattern : excludes)
-        if (excludedBy(pattern, name))
-            return true;
-    return false;
-}
-
 void addProblem(std::string& error, const std::string& line)
 {
     if (!error.empty())
@@ -92,7 +84,7 @@ std::string innerSetupHint(const std::vector<SourceEntry>& entries)
     return std::string();
 }
 
-SourceTreeResult walkTree(const std::string& root, const std::vector<std::string>& excludes,
+SourceTreeResult walkTree(const std::string& root, ExcludeSet& excludes,
                           std::vector<SourceEntry>& out, std::string& error)
 {
     std::error_code code;
@@ -117,7 +109,7 @@ SourceTreeResult walkTree(const std::string& root, const std::vector<std::string
         if (code)
             break;
         const bool directory = fs::is_directory(status);
-        if (isExcluded(excludes, name)) {
+        if (excludes.excludes(name, directory)) {
             if (directory)
                 it.disable_recursion_pending();
             continue;
@@ -168,7 +160,7 @@ SourceTreeResult walkTree(const std::string& root, const std::vector<std::string
 
 } // namespace
 
-SourceTreeResult readSourceTree(const std::string& root, const std::vector<std::string>& excludes,
+SourceTreeResult readSourceTree(const std::string& root, ExcludeSet& excludes,
                                 std::vector<SourceEntry>& out, std::string& error)
 {
     // The file system layer reports names it cannot convert by throwing.

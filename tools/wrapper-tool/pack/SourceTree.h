@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/ExcludeSet.h"
+
 // One entry of the folder being packed.
 struct SourceEntry {
     std::string name;       // archive name: '/' separators, directories end with '/'
@@ -12,8 +14,9 @@ struct SourceEntry {
     uint64_t size;          // files only
 };
 
-// Reads the folder to pack: every file and folder below it except those an
-// `excludes` pattern leaves out (see Glob.h), sorted by archive name (byte
+// Reads the folder to pack: every file and folder below it except those a
+// pattern of `excludes` leaves out (which records the patterns used),
+// sorted by archive name (byte
 // order), so the archive does not depend on the order the file system lists
 // them in. Refuses, naming every offending entry in `error` (one line each):
 // symbolic links,
@@ -21,7 +24,7 @@ struct SourceEntry {
 // Windows does not allow, or would leave the work area, and a folder without
 // the inner setup at its top level.
 enum class SourceTreeResult { Ok, Refused, ReadError };
-SourceTreeResult readSourceTree(const std::string& root, const std::vector<std::string>& excludes,
+SourceTreeResult readSourceTree(const std::string& root, ExcludeSet& excludes,
                                 std::vector<SourceEntry>& out, std::string& error);
 
 // The check applied to each archive name, exposed for its own sake: empty when

@@ -1,0 +1,18 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Which stub an executable is, by its version block: the product it names
+// and its product version. Any other PE file (an inner setup, a demo
+// program, a stub of another release) is told apart from this tree's stub.
+struct StubIdentity {
+    enum class Kind { ThisStub, OtherVersion, NotTheStub } kind = Kind::NotTheStub;
+    std::string productName;    // as the block names it; empty without one
+    std::string productVersion; // "10.99.0.21465", from the block's numbers
+    std::string reason;         // what was found instead, for a refusal
+};
+
+StubIdentity identifyStub(const uint8_t* image, uint64_t size);
+
+// "ZuvidaDiroVivuv 10.99.0.21465": the stub this tool packs for.
+std::string expectedStubText();
