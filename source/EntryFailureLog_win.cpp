@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #define LOG_SOURCE_FILE "DuzoRizedAroriva"
 #include "LogRecord.h"
 
@@ -21,19 +23,6 @@ const char* stepText(EntryStep step)
     return nullptr;
 }
 
-// Whole KiB would hide a shortfall of a few bytes; the count is exact.
-void appendBytes(LogRecord& record, uint64_t bytes)
-{
-    char digits[24];
-    char* at = digits + sizeof digits;
-    *--at = '\0';
-    do {
-        *--at = static_cast<char>('0' + bytes % 10);
-        bytes /= 10;
-    } while (bytes != 0);
-    record << at;
-}
-
 } // namespace
 
 void logEntryFailureCause(const EntryResult& result)
@@ -44,9 +33,11 @@ void logEntryFailureCause(const EntryResult& result)
     LogRecord record(LogLevel::Error, LOG_SOURCE_FILE, "unpackEmbeddedZip", __LINE__);
     record << text << result.systemError;
     if (result.systemError == ERROR_DISK_FULL || result.systemError == ERROR_HANDLE_DISK_FULL) {
-        record << " (the disk is full: ";
-        appendBytes(record, result.bytesShort);
-        record << " more bytes needed)";
+        // Exact, not in KiB, which would hide a shortfall of a few bytes.
+        wchar_t bytes[32];
+        _snwprintf(bytes, 32, L"%I64u", static_cast<unsigned long long>(result.bytesShort));
+        bytes[31] = L'\0';
+        record << " (the disk is full: " << bytes << " more bytes needed)";
     }
     record << ".";
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "EntryPlace_win.h"
 #include "LongPath_win.h"
 #include "ZipReader.h"
@@ -31,8 +33,10 @@ public:
         while (size > 0) {
             DWORD done = 0;
             const DWORD ask = size < kWriteChunk ? size : kWriteChunk;
-            if (!WriteFile(file, data, ask, &done, nullptr)) {
-                const DWORD failure = GetLastError();
+            const BOOL wrote = WriteFile(file, data, ask, &done, nullptr);
+            if (!wrote || done == 0) {
+                // A write that reports success without progress would loop forever.
+                const DWORD failure = wrote ? ERROR_WRITE_FAULT : GetLastError();
                 if (retry.again(failure))
                     continue;
                 error = failure;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <zlib.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "LongPath_win.h"
@@ -14,18 +15,6 @@ const DWORD kBlockingAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 const DWORD kReadChunk = 64 * 1024;
 const unsigned kMaxAsideNames = 1000;
-
-std::wstring decimal(unsigned value)
-{
-    wchar_t digits[16];
-    wchar_t* at = digits + 16;
-    *--at = L'\0';
-    do {
-        *--at = static_cast<wchar_t>(L'0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    return at;
-}
 
 } // namespace
 
@@ -53,8 +42,11 @@ bool fileHoldsContent(const std::wstring& target, uint64_t size, uint32_t crc)
 uint32_t moveFolderAside(const std::wstring& path, std::wstring& aside)
 {
     const std::wstring from = systemPath(path, kFilePathLimit);
+    wchar_t suffix[32];
     for (unsigned n = 1; n <= kMaxAsideNames; ++n) {
-        aside = path + L".moved-" + decimal(n);
+        _snwprintf(suffix, 32, L".moved-%u", n);
+        suffix[31] = L'\0';
+        aside = path + suffix;
         if (MoveFileExW(from.c_str(), systemPath(aside, kFilePathLimit).c_str(), 0))
             return 0;
         const DWORD error = GetLastError();
