@@ -91,29 +91,31 @@ const RetryClock fakeClock = {fakeClockNow, fakeClockSleep};
 
 const std::string kContent = "the entry's content, new in this run";
 
-enum class Leftover { None, Same, Different, ReadOnly, Hidden, System, AllMarks, Folder };
+const DWORD kMarks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+enum class Leftover { None, File, Folder };
 
 struct LeftoverCase {
     const char* what;
     Leftover leftover;
+    const char* content;   // of the file left there
+    DWORD marks;           // its attributes
     bool kept;
 };
 
 TEST(EntryFile, WhatStandsInThePlaceNeverBlocks)
 {
     const LeftoverCase cases[] = {
-        {"nothing there", Leftover::None, false},
-        {"the same file", Leftover::Same, true},
-        {"an older file", Leftover::Different, false},
-        {"a read-only file", Leftover::ReadOnly, false},
-        {"a hidden file", Leftover::Hidden, false},
-        {"a system file", Leftover::System, false},
-        {"a read-only, hidden system file", Leftover::AllMarks, false},
-        {"a folder with a file in it", Leftover::Folder, false},
+        {"nothing there", Leftover::None, "", 0, false},
+        {"the same file", Leftover::File, kContent.c_str(), 0, true},
+        {"the same file, read-only", Leftover::File, kContent.c_str(), FILE_ATTRIBUTE_READONLY, true},
+        {"an older file", Leftover::File, "old", 0, false},
+        {"a read-only file", Leftover::File, "old", FILE_ATTRIBUTE_READONLY, false},
+        {"a hidden file", Leftover::File, "old", FILE_ATTRIBUTE_HIDDEN, false},
+        {"a system file", Leftover::File, "old", FILE_ATTRIBUTE_SYSTEM, false},
+        {"a read-only, hidden system file", Leftover::File, "old", kMarks, false},
+        {"a folder with a file in it", Leftover::Folder, "", 0, false},
     };
-    const DWORD marks[] = {0, 0, 0, FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN,
-                           FILE_ATTRIBUTE_SYSTEM,
-                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, 0};
     for (const LeftoverCase& c : cases) {
         SCOPED_TRACE(c.what);
         ScratchFolder scratch;
@@ -122,24 +124,15 @@ TEST(EntryFile, WhatStandsInThePlaceNeverBlocks)
         if (c.leftover == Leftover::Folder) {
             CreateDirectoryW(target.c_str(), nullptr);
             ASSERT_TRUE(writeFile(target + L"\\someone's.txt", "keep me"));
-        } else if (c.leftover != Leftover::None) {
-            ASSERT_TRUE(writeFile(target, c.leftover == Leftover::Same ? kContent : "old"));
-            const DWORD mark = marks[static_cast<int>(c.leftover)];
-            if (mark != 0) {
-                ASSERT_TRUE(SetFileAttributesW(target.c_str(), mark));
-            }
-        }
-        // An old time stamp, so that a rewrite shows in it.
-        if (isFile(target)) {
-            SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        } else if (c.leftover == Leftover::File) {
+            ASSERT_TRUE(writeFile(target, c.content));
+            // An old time stamp, so that a rewrite shows in it.
             HANDLE file = CreateFileW(target.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
-            FILETIME old = {0x12345678, 0x01D00000};
+            const FILETIME old = {0x12345678, 0x01D00000};
             SetFileTime(file, nullptr, nullptr, &old);
             CloseHandle(file);
-            const DWORD mark = marks[static_cast<int>(c.leftover)];
-            if (mark != 0)
-                SetFileAttributesW(target.c_str(), mark);
+            ASSERT_TRUE(c.marks == 0 || SetFileAttributesW(target.c_str(), c.marks));
         }
         const uint64_t before = writeTime(target);
 
@@ -149,17 +142,15 @@ TEST(EntryFile, WhatStandsInThePlaceNeverBlocks)
         ASSERT_TRUE(static_cast<bool>(result)) << int(result.failed) << " " << result.systemError;
         EXPECT_EQ(result.kept, c.kept);
         EXPECT_EQ(readFile(target), kContent);
-        if (c.kept) {
-            EXPECT_EQ(writeTime(target), before);
-        } else {
-            EXPECT_FALSE(GetFileAttributesW(target.c_str()) &
-                         (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-        }
+        // A kept file is not touched at all; a replaced one has no marks left.
+        EXPECT_EQ(writeTime(target) == before, c.kept);
+        EXPECT_EQ(GetFileAttributesW(target.c_str()) & kMarks, c.kept ? c.marks : 0);
         if (c.leftover == Leftover::Folder) {
             EXPECT_EQ(readFile(scratch / L"sub\\entry.bin.moved-1\\someone's.txt"), "keep me");
         }
         // Nothing else is left beside the file: no temporary file.
         EXPECT_EQ(namesIn(scratch / L"sub").size(), c.leftover == Leftover::Folder ? 2u : 1u);
+        SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
 }
 
