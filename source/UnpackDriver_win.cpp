@@ -55,7 +55,8 @@ uint32_t firstCollidingEntry(const ZipReader& reader)
 }
 
 // Writes entry `index`; false when it must end the walk.
-bool unpackEntry(ZipReader& reader, uint32_t index, bool collides, bool* stagedUpdateFound)
+bool unpackEntry(ZipReader& reader, uint32_t index, bool collides, bool* stagedUpdateFound,
+                 uint32_t& kept)
 {
     ZipEntryInfo entry;
     if (!reader.getEntryInfo(index, entry)) {
@@ -81,10 +82,13 @@ bool unpackEntry(ZipReader& reader, uint32_t index, bool collides, bool* stagedU
         if (stagedUpdateFound != nullptr)
             *stagedUpdateFound = true;
     }
-    if (!writeEntryFile(reader, index, ansiToWide(entry.fileName))) {
+    const EntryResult written = writeEntryFile(reader, index, ansiToWide(entry.fileName));
+    if (!written) {
         logEntryFailure("Unable to decompress file.  i = ", index, entry.fileName);
+        logEntryFailureCause(written);
         return false;
     }
+    kept += written.kept ? 1 : 0;
     return true;
 }
 
@@ -104,10 +108,13 @@ bool unpackAll(const FileMapping& image, bool* stagedUpdateFound)
                                            << " entries.  Total size: "
                                            << static_cast<int32_t>(image.size());
     const uint32_t colliding = firstCollidingEntry(reader);
+    uint32_t kept = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        if (!unpackEntry(reader, i, i == colliding, stagedUpdateFound))
+        if (!unpackEntry(reader, i, i == colliding, stagedUpdateFound, kept))
             return false;
     }
+    if (kept > 0)
+        LOG_RECORD(LogLevel::Event, kFunction) << "Kept " << kept << " files already in place.";
     LOG_RECORD(LogLevel::Event, kFunction) << "Archive unpacked successfully.";
     return true;
 }

@@ -9,6 +9,7 @@
 #include "LogRecord.h"
 #include "LogService_win.h"
 #include "LoggerFilter.h"
+#include "LongPath_win.h"
 #include "WorkAreaLock_win.h"
 #include "WrapperVersion.h"
 
@@ -28,7 +29,10 @@ bool isSeparator(wchar_t c)
 bool getWorkAreaPath(std::wstring& path)
 {
     wchar_t folder[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+    // A profile whose local application data folder is not made yet gets it
+    // now, instead of a run without a work area and without a log.
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                SHGFP_TYPE_CURRENT, folder)))
         return false;
     path = folder;
     path += L"\\Norvik\\VozeDozav\\";
@@ -45,17 +49,18 @@ bool createDirectories(const std::wstring& path, bool includeLast)
     path.copy(buffer.data(), path.size());
 
     // Creation results are ignored: existing folders, a drive prefix such as
-    // "C:" and an empty prefix simply fail and the walk goes on.
+    // "C:" and an empty prefix simply fail and the walk goes on. A folder
+    // deep in the work area goes by its \\?\ form, past the classic limit.
     size_t i = 0;
     for (; buffer[i] != L'\0'; ++i) {
         if (!isSeparator(buffer[i]))
             continue;
         buffer[i] = L'\0';
-        CreateDirectoryW(buffer.data(), nullptr);
+        CreateDirectoryW(systemPath(buffer.data(), kFolderPathLimit).c_str(), nullptr);
         buffer[i] = L'\\';
     }
     if (includeLast && i > 0 && !isSeparator(buffer[i - 1]))
-        CreateDirectoryW(buffer.data(), nullptr);
+        CreateDirectoryW(systemPath(buffer.data(), kFolderPathLimit).c_str(), nullptr);
     return true;
 }
 

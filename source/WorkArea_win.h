@@ -6,13 +6,15 @@ class WorkAreaLock;
 // The wrapper's own version: it names the per-version work area.
 extern const char* const kWrapperVersion;
 
-// Local application data + "\Norvik\VozeDozav\" + version, no trailing
-// separator. False, leaving `path` alone, when the folder lookup fails.
+// Local application data (made when missing) + "\Norvik\VozeDozav\" +
+// version, no trailing separator. False, leaving `path` alone, when the
+// folder lookup fails.
 bool getWorkAreaPath(std::wstring& path);
 
 // Creates every folder along `path` ('/' and '\' both separate), and the last
 // component too when `includeLast` is set. Folders that cannot be created are
-// passed over; false only when the path has 1,024 characters or more.
+// passed over; false only when the path has 1,024 characters or more. Deep
+// folders are made by their \\?\ form, past the classic path limit.
 bool createDirectories(const std::wstring& path, bool includeLast);
 
 // Takes `lock` for the work area (waiting while another run holds it), makes

@@ -1,9 +1,13 @@
 # The stub's Windows-only parts, as a library the tests link, and the stub itself.
 add_library(wrapper_stub STATIC
+  ${CMAKE_CURRENT_SOURCE_DIR}/EntryFailureLog_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/EntryFile_win.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/EntryPlace_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/FileMapping_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Launch_win.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/LongPath_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/OsGate_win.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/RetryPolicy_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RunInputs_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/UnpackDriver_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WorkArea_win.cpp

@@ -13,6 +13,7 @@
 
 #define LOG_SOURCE_FILE "logger/LogService_win"
 #include "LogFileAccess_win.h"
+#include "LogText.h"
 #include "PlainFile_win.h"
 
 namespace {
@@ -237,16 +238,7 @@ void Logger::WriteLine(const LogEntry& entry)
         return;
     const std::wstring wide = FormatLine(entry);
 
-    // One byte per unit, the low 8 bits; a zero byte ends the line early, as
-    // the line goes out as a zero-terminated string.
-    std::string narrow;
-    narrow.reserve(wide.size());
-    for (wchar_t unit : wide) {
-        const char byte = static_cast<char>(unit & 0xFF);
-        if (byte == '\0')
-            break;
-        narrow += byte;
-    }
+    const std::string narrow = narrowLogText(wide);
     fwrite(narrow.data(), 1, narrow.size(), logStream);
     fputc('\n', logStream);
     fflush(logStream);

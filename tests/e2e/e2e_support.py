@@ -5,6 +5,7 @@ stub's log and the recorded command line of the program it started.
 Environment (set by CTest):
   E2E_STUB            the built stub (ZuvidaDiroVivuv.exe)
   E2E_RECORD_RUN      the test inner setup (record_run.exe)
+  E2E_HOLD_FILE       holds a file for a while, as a scanner does (hold_file.exe)
   E2E_WORK_DIR        a folder of this group's own for prefixes and files
   WINEPREFIX          the build tree's prefix, copied as each group's template
 """
@@ -171,14 +172,20 @@ class WinePrefix:
 
     def wait_json(self, win_path, timeout=30):
         """The JSON file at `win_path` once it exists, or None after `timeout`."""
+        if not self.wait_file(win_path, timeout):
+            return None
+        with open(self.unix(win_path), encoding="utf-8") as f:
+            return json.load(f)
+
+    def wait_file(self, win_path, timeout=30):
+        """True once a file exists at `win_path`, False after `timeout`."""
         path = self.unix(win_path)
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if os.path.exists(path):
-                with open(path, encoding="utf-8") as f:
-                    return json.load(f)
+                return True
             time.sleep(0.05)
-        return None
+        return False
 
     def no_record(self, settle=1.5):
         """True when no program records a start within `settle` seconds."""
@@ -342,5 +349,5 @@ def log_head(prefix):
 
 
 def latin1_view(text):
-    """How the log shows a wide string: the low byte of every unit."""
-    return "".join(chr(ord(c) & 0xFF) for c in text)
+    """How the log shows a wide string: Latin-1 as is, any other character '?'."""
+    return "".join(c if ord(c) <= 0xFF else "?" for c in text)

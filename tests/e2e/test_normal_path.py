@@ -196,6 +196,16 @@ class NormalPath(PrefixTestCase):
         with open(os.path.join(area, "DuzoRizedAroriva_Log.txt"), "rb") as f:
             self.assertTrue(f.read().startswith(b"an earlier run's line\r\n\r\n****"))
 
+    def test_entry_paths_past_the_classic_limit(self):
+        # Windows takes such paths only in their \\?\ form; Wine takes any, so
+        # this shows that form works end to end, not that it is needed.
+        name = "/".join(["deep folder %d " % i + "y" * 40 for i in range(6)]) + "/file.txt"
+        self.assertGreater(len(self.prefix.work_area) + 1 + len(name), 300)
+        write_installer(self.prefix, "C:\\dl\\deep\\Setup.exe", basic_payload([(name, b"deep")]))
+        self.assertStarted(self.run_installer("C:\\dl\\deep\\Setup.exe"), [])
+        with open(os.path.join(self.prefix.work_area_unix, *name.split("/")), "rb") as f:
+            self.assertEqual(f.read(), b"deep")
+
     def test_signed_installers_whatever_the_signature_size(self):
         signer = Signer()
         try:

@@ -56,15 +56,22 @@ class UnpackFailures(PrefixTestCase):
 
     def test_entry_that_cannot_be_written(self):
         write_installer(self.prefix, "C:\\dl\\blocked\\Setup.exe",
-                        basic_payload([("blocked.txt", b"x"), ("after.txt", b"y")]))
-        # A folder of the same name stands where the file should go.
-        os.makedirs(os.path.join(self.prefix.work_area_unix, "blocked.txt"))
+                        basic_payload([("blocked/x.txt", b"x"), ("after.txt", b"y")]))
+        # A file stands where the entry's folder should be (a folder in a
+        # file's place is moved aside; a file in a folder's place is not).
+        os.makedirs(self.prefix.work_area_unix)
+        with open(os.path.join(self.prefix.work_area_unix, "blocked"), "wb") as f:
+            f.write(b"someone's file")
         self.assertEqual(self.prefix.run("C:\\dl\\blocked\\Setup.exe"), 0)
         self.assertFellBack()
         self.assertFalse(os.path.exists(os.path.join(self.prefix.work_area_unix, "after.txt")))
         records = self.assertLogTexts(log_head(self.prefix) + [
-            None, "Unable to decompress file.  i = 1 Filename = blocked.txt"] + FALLBACK)
-        self.assertEqual(records[5][0], "Error")
+            None, "Unable to decompress file.  i = 1 Filename = blocked/x.txt",
+            "Unable to create file.  Error = 3."] + FALLBACK)
+        self.assertEqual((records[5][0], records[6][0]), ("Error", "Error"))
+        # Nothing of the entry is left: no temporary file either.
+        self.assertEqual(sorted(os.listdir(self.prefix.work_area_unix)),
+                         sorted([INNER_SETUP, "DuzoRizedAroriva_Log.txt", "blocked"]))
 
     def test_names_that_would_leave_the_work_area_are_refused(self):
         local = self.prefix.local_appdata

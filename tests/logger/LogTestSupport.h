@@ -88,12 +88,13 @@ inline long runScenario(const std::vector<std::wstring>& arguments,
     return result;
 }
 
-// The narrow form the log file gets: the low 8 bits of each unit.
+// The narrow form the log file gets of a test's text (no surrogates, no
+// widened narrow bytes in it): Latin-1 as is, anything else '?'.
 inline std::string narrow(const std::wstring& text)
 {
     std::string out;
     for (wchar_t unit : text)
-        out += static_cast<char>(unit & 0xFF);
+        out += unit <= 0xFF ? static_cast<char>(unit) : '?';
     return out;
 }
 

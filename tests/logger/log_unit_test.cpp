@@ -1,5 +1,6 @@
 // The parts of the logging subsystem that need no log service: the word test
-// of the command-line filter and the log file's access rights.
+// of the command-line filter, the log's 8-bit text and the log file's access
+// rights.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -12,10 +13,35 @@
 #include <vector>
 
 #include "LogFileAccess_win.h"
+#include "LogText.h"
 #include "LogTestSupport.h"
 #include "LoggerFilter.h"
 
 namespace {
+
+struct NarrowCase {
+    const wchar_t* wide;
+    const char* narrow;
+};
+
+TEST(NarrowLogText, KeepsLatin1AndNarrowBytesAndMarksTheRest)
+{
+    const NarrowCase cases[] = {
+        {L"plain ASCII", "plain ASCII"},
+        {L"caf\u00e9 \u00ff\u0080\u001a", "caf\xe9 \xff\x80\x1a"},
+        // A narrow byte streamed into a record arrives widened by sign extension.
+        {L"\uffe9\uff80\uffff", "\xe9\x80\xff"},
+        // U+0100 has the low byte 0 and must not cut the line.
+        {L"cut\u0100after", "cut?after"},
+        {L"C:\\users\\\u5c71\u7530\\x", "C:\\users\\??\\x"},
+        {L"\u041a\u0416", "??"},
+        // One character beyond the BMP is one mark; a lone surrogate is one too.
+        {L"a\U0001F600b", "a?b"},
+        {L"a\xd800" L"b", "a?b"},
+    };
+    for (const NarrowCase& c : cases)
+        EXPECT_EQ(narrowLogText(c.wide), c.narrow) << c.narrow;
+}
 
 struct ContainsCase {
     const wchar_t* text;

@@ -7,6 +7,8 @@
 // With RECORD_RUN_LIST_FILES set it adds "files": ["<name>\t<size in bytes>",
 // ...], the files of its current directory as it found them on starting.
 // The file appears whole: it is written under a temporary name and renamed.
+// With RECORD_RUN_STAY_MS set it keeps running that long after recording, as
+// a real inner setup does while the user goes through it.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -126,5 +128,9 @@ int wmain(int argc, wchar_t** argv)
     if (listFiles)
         content += ", \"files\": " + json::quoteList(files);
     content += "}\n";
-    return writeWhole(output, content) ? 0 : 1;
+    const bool written = writeWhole(output, content);
+    const std::wstring stay = environmentValue(L"RECORD_RUN_STAY_MS");
+    if (!stay.empty())
+        Sleep(static_cast<DWORD>(wcstoul(stay.c_str(), nullptr, 10)));
+    return written ? 0 : 1;
 }
