@@ -10,44 +10,6 @@ bool isSeparator(char c)
     return c == '/' || c == '\\';
 }
 
-void appendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
-
-// Windows-1252's 0x80-0x9F; the five unassigned bytes map to themselves, as
-// MultiByteToWideChar maps them.
-const uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-// The name read as the ANSI code page of Western systems, as UTF-8. One byte
-// is one UTF-16 unit in every single-byte code page.
-std::string decodeAnsi(const std::string& stored)
-{
-    std::string out;
-    out.reserve(stored.size());
-    for (unsigned char c : stored) {
-        if (c >= 0x80 && c < 0xA0)
-            appendUtf8(out, kCp1252High[c - 0x80]);
-        else
-            appendUtf8(out, c);
-    }
-    return out;
-}
-
 // Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 // `wideLength` receives the length in UTF-16 units. False when invalid.
 bool measureUtf8(const std::string& text, size_t& wideLength)
@@ -126,7 +88,7 @@ bool isDeviceName(const std::string& name, size_t start, size_t length)
     return false;
 }
 
-// A decoded name that Windows cannot hold as a file or folder name.
+// A name that Windows cannot hold as a file or folder name.
 bool isWindowsForbidden(const std::string& name)
 {
     for (unsigned char c : name) {
@@ -159,47 +121,29 @@ bool isWindowsForbidden(const std::string& name)
     return false;
 }
 
-// The checks of one name, with its decoded form and UTF-16 length.
-RefusalReason checkName(const std::string& stored, bool utf8, std::string& decoded, size_t& wideLength)
+// The checks of one name, and its length in UTF-16 units. Every character
+// checked is ASCII, which reads the same in UTF-8 and in the code page, so
+// the stored bytes are checked as they are.
+RefusalReason checkName(const std::string& stored, bool utf8, size_t& wideLength)
 {
-    if (utf8) {
-        if (!measureUtf8(stored, wideLength)) {
-            decoded = decodeAnsi(stored); // something printable
-            wideLength = stored.size();
-            return isSafeEntryName(stored) ? RefusalReason::InvalidUtf8 : RefusalReason::UnsafeName;
-        }
-        decoded = stored;
-    } else {
-        decoded = decodeAnsi(stored);
-        wideLength = stored.size();
-    }
+    wideLength = stored.size();
+    if (utf8 && !measureUtf8(stored, wideLength))
+        return RefusalReason::InvalidUtf8;
     if (!isSafeEntryName(stored))
         return RefusalReason::UnsafeName;
-    if (isWindowsForbidden(decoded))
+    if (isWindowsForbidden(stored))
         return RefusalReason::WindowsName;
     if (wideLength >= kMaxNameLength)
         return RefusalReason::TooLong;
     return RefusalReason::None;
 }
 
-std::string portablePath(const std::string& decoded)
-{
-    std::string path = decoded;
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
-    while (!path.empty() && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 } // namespace
 
 RefusalReason nameRefusal(const std::string& stored, bool utf8)
 {
-    std::string decoded;
     size_t wideLength = 0;
-    return checkName(stored, utf8, decoded, wideLength);
+    return checkName(stored, utf8, wideLength);
 }
 
 UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries)
@@ -213,8 +157,7 @@ UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries)
         PlannedEntry& planned = plan.entries[i];
         const bool utf8 = (entry.flags & kUtf8NameFlag) != 0;
         planned.encoding = utf8 ? NameEncoding::Utf8 : NameEncoding::AnsiCodePage;
-        planned.reason = checkName(entry.fileName, utf8, planned.name, planned.wideLength);
-        planned.path = portablePath(planned.name);
+        planned.reason = checkName(entry.fileName, utf8, planned.wideLength);
         planned.isDirectory = entry.isDirectory() ||
                               (!entry.fileName.empty() && entry.fileName.back() == '\\');
         named.push_back(NamedEntry{&entry.fileName, planned.isDirectory});
@@ -249,40 +192,8 @@ UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries)
     return plan;
 }
 
-const char* refusalText(RefusalReason reason)
-{
-    switch (reason) {
-    case RefusalReason::None:
-        return "unpacked";
-    case RefusalReason::UnsafeName:
-        return "name would leave the work area";
-    case RefusalReason::InvalidUtf8:
-        return "name is marked UTF-8 (bit 11) but is not valid UTF-8";
-    case RefusalReason::WindowsName:
-        return "name Windows cannot hold (a device name such as CON or NUL.txt, a part ending in "
-               "a dot or a space, a control character or one of <>:\"|?*)";
-    case RefusalReason::TooLong:
-        return "name of 1,024 UTF-16 characters or more, longer than the stub can unpack";
-    case RefusalReason::NameCollision:
-        return "the same name on Windows as an earlier entry, which does not tell letter case "
-               "apart; one of them would be lost";
-    case RefusalReason::Symlink:
-        return "symbolic link";
-    }
-    return "refused";
-}
-
 const char* stubFailureText(RefusalReason reason)
 {
     return reason == RefusalReason::Symlink ? "Unable to create symlink.  i = "
                                             : "Unable to decompress file.  i = ";
-}
-
-const char* entryKindName(const PlannedEntry& entry)
-{
-    if (entry.reason == RefusalReason::Symlink)
-        return "symlink";
-    if (entry.refused())
-        return "refused";
-    return entry.isDirectory ? "directory" : "file";
 }

@@ -28,7 +28,7 @@
 enum class RefusalReason {
     None,
     UnsafeName,    // empty, absolute, with ':' or a NUL byte, or a ".." component
-    InvalidUtf8,   // general-purpose flag bit 11 set, but the name is not UTF-8
+    InvalidUtf8,   // general-purpose flag bit 11 set, but the name is not UTF-8 (checked first)
     WindowsName,   // a device name (CON, NUL.txt, ...), a component ending in
                    // '.' or ' ', a control character or one of <>"|?*
     TooLong,       // kMaxNameLength UTF-16 units or more: createDirectories refuses it
@@ -69,10 +69,11 @@ struct PlannedEntry {
     bool stagedUpdate = false;
     // For NameCollision: the earlier entry this one lands on.
     size_t collidesWith = 0;
-    // The decoded name as UTF-8, separators as stored.
+    // Filled by planUnpackNamed only: the decoded name as UTF-8, separators
+    // as stored (a name that is not the UTF-8 it claims, as code-page text).
     std::string name;
-    // The decoded name with '/' for every separator and without a trailing
-    // one: where the entry lands below the work area.
+    // Filled by planUnpackNamed only: the decoded name with '/' for every
+    // separator and without a trailing one, where the entry lands.
     std::string path;
     // The decoded name's length in UTF-16 units (what createDirectories gets).
     size_t wideLength = 0;
@@ -90,8 +91,12 @@ struct UnpackPlan {
     bool succeeds() const { return firstFailure == entries.size(); }
 };
 
-// The plan for an archive's directory (ZipReader::entries()).
+// The plan for an archive's directory (ZipReader::entries()): every
+// decision, names left empty. What the stub calls.
 UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries);
+// The same plan with each entry's decoded name and path: what wrapper-tool
+// reports and extracts by. The decisions are planUnpack's.
+UnpackPlan planUnpackNamed(const std::vector<ZipEntryInfo>& entries);
 
 // The checks of a single name, without the collision with other entries:
 // the first reason that refuses it, or None. `utf8` is bit 11.

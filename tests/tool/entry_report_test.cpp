@@ -50,7 +50,7 @@ TEST(EntryReport, JsonOfOneEntry)
          "\"crc32\":3405691582}"},
     };
     for (const Case& c : cases) {
-        const UnpackPlan plan = planUnpack(std::vector<ZipEntryInfo>{c.info});
+        const UnpackPlan plan = planUnpackNamed(std::vector<ZipEntryInfo>{c.info});
         const JsonDocument document = entryJson(0, c.info, plan.entries[0]);
         EXPECT_EQ(document.dump(), c.text) << c.what;
         // What a reader gets back is the same text, not \u00XX per byte.
@@ -61,11 +61,11 @@ TEST(EntryReport, JsonOfOneEntry)
 TEST(EntryReport, ProblemLines)
 {
     std::vector<ZipEntryInfo> entries{entry("Lib/Core.dll", 0), entry("lib/core.dll", 0)};
-    const UnpackPlan collision = planUnpack(entries);
+    const UnpackPlan collision = planUnpackNamed(entries);
     EXPECT_EQ(refusalProblem(collision, 1),
               "entries 0 'Lib/Core.dll' and 1 'lib/core.dll': the same name on Windows, which does "
               "not tell letter case apart; one of them would be lost");
     EXPECT_EQ(refusalProblem(collision, 1, false).substr(0, 34), "'Lib/Core.dll' and 'lib/core.dll':");
-    const UnpackPlan unsafe = planUnpack(std::vector<ZipEntryInfo>{entry("../x", 0)});
+    const UnpackPlan unsafe = planUnpackNamed(std::vector<ZipEntryInfo>{entry("../x", 0)});
     EXPECT_EQ(refusalProblem(unsafe, 0), "entry 0 '../x': name would leave the work area");
 }

@@ -116,7 +116,7 @@ TEST(UnpackPlan, RefusalReasons)
         {"bad UTF-8: overlong", {"\xc0\xaf.txt", utf8}, RefusalReason::InvalidUtf8},
         {"bad UTF-8: surrogate", {"\xed\xa0\x80.txt", utf8}, RefusalReason::InvalidUtf8},
         {"bad UTF-8: past U+10FFFF", {"\xf4\x90\x80\x80", utf8}, RefusalReason::InvalidUtf8},
-        {"unsafe beats bad UTF-8", {"../\xff", utf8}, RefusalReason::UnsafeName},
+        {"bad UTF-8 is found first", {"../\xff", utf8}, RefusalReason::InvalidUtf8},
         {"the same bytes without bit 11 are fine", {"caf\xe9.txt"}, RefusalReason::None},
         {"good UTF-8", {"donn\xc3\xa9" "es/\xc3\xa9.txt", utf8}, RefusalReason::None},
         {"symlink", {"link", 0, kSymlink}, RefusalReason::Symlink},
@@ -241,7 +241,7 @@ TEST(UnpackPlan, Decoding)
          "emptydir\\", "emptydir", 9},
     };
     for (const Case& c : cases) {
-        const UnpackPlan plan = planOf({c.entry});
+        const UnpackPlan plan = planUnpackNamed({info(c.entry)});
         const PlannedEntry& e = plan.entries[0];
         EXPECT_EQ(e.encoding, c.encoding) << c.what;
         EXPECT_EQ(e.name, c.name) << c.what;

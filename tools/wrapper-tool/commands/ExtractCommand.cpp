@@ -99,7 +99,7 @@ int runExtract(int argc, char** argv)
                              view.reader().entriesOverlap()
                                  ? std::string(kOverlapProblem)
                                  : "no archive the stub could read in '" + path + "'");
-    const UnpackPlan plan = planUnpack(view.reader().entries());
+    const UnpackPlan plan = planUnpackNamed(view.reader().entries());
     const std::string collision = collisionProblem(plan);
     if (!collision.empty())
         return reportFailure(kCommand, kExitRefused, "refused " + collision);

@@ -82,7 +82,7 @@ int runList(int argc, char** argv)
                              view.archiveAfterSignature()
                                  ? "no archive before the signature block (one follows it: signed before packing?)"
                                  : "no archive the stub could read in '" + path + "'");
-    const UnpackPlan plan = planUnpack(view.reader().entries());
+    const UnpackPlan plan = planUnpackNamed(view.reader().entries());
     if (args.has("--json"))
         printJson(path, view, plan);
     else

@@ -219,7 +219,7 @@ int runVerify(int argc, char** argv)
                     reader.zip64() ? ", Zip64" : "");
     }
 
-    const UnpackPlan plan = planUnpack(reader.entries());
+    const UnpackPlan plan = planUnpackNamed(reader.entries());
     checkEntries(reader, plan, found);
     if (!found.innerSetup)
         found.problems.push_back(std::string("no ") + kInnerSetupName + " at the top level");

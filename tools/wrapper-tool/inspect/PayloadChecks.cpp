@@ -22,7 +22,7 @@ std::vector<ZipEntryInfo> packedEntries(const std::vector<SourceEntry>& entries)
 
 std::string packNamesProblem(const std::vector<SourceEntry>& entries)
 {
-    const UnpackPlan plan = planUnpack(packedEntries(entries));
+    const UnpackPlan plan = planUnpackNamed(packedEntries(entries));
     std::string problems;
     for (size_t i = 0; i < plan.entries.size(); ++i)
         if (plan.entries[i].refused())

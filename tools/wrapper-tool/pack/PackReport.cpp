@@ -46,7 +46,7 @@ void printPackJson(const PackSummary& s)
         info.externalAttributes = e.externalAttributes;
         info.localHeaderOffset = e.localHeaderOffset;
     }
-    const UnpackPlan plan = planUnpack(written);
+    const UnpackPlan plan = planUnpackNamed(written);
 
     JsonDocument out;
     out["installer"] = s.installer;
