@@ -44,7 +44,12 @@ void logEntryFailure(const char* what, uint32_t index, const std::string& name)
 bool unpackEntry(ZipReader& reader, uint32_t index, const PlannedEntry& planned,
                  bool* stagedUpdateFound)
 {
-    const std::string& stored = reader.entries()[index].fileName;
+    ZipEntryInfo entry;
+    if (!reader.getEntryInfo(index, entry)) {
+        LOG_RECORD(LogLevel::Error, kFunction) << "Unable to read zip file header.  i = " << index;
+        return false;
+    }
+    const std::string& stored = entry.fileName;
     // A name the plan refuses fails like a file that cannot be written,
     // before any folder or file is made for it.
     if (planned.refusedBeforeFolders()) {

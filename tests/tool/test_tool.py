@@ -566,6 +566,24 @@ class HardeningTest(ToolTestCase):
         self.assertNotIn("warning:", verify)
         self.assertIn("result:        OK", verify)
 
+    def test_installer_too_big_for_one_32_bit_view(self):
+        # Sparse: 1.5 GB of nothing between the stub and a small payload.
+        archive = io.BytesIO()
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr(INNER_SETUP, b"MZ")
+        for size, warned in ((1_400_000_000, False), (1_600_000_000, True)):
+            with self.subTest(size=size):
+                installer = self.path(f"big{size}.exe")
+                shutil.copy(self.stub, installer)
+                with open(installer, "r+b") as f:
+                    f.truncate(size)
+                    f.seek(0, 2)
+                    f.write(archive.getvalue())
+                verify = self.ok("verify", installer).stdout
+                self.assertEqual("1.5 GB" in verify, warned, verify)
+                self.assertIn("result:        OK", verify)
+                os.remove(installer)
+
     def test_the_stubs_length_limit(self):
         # createDirectories takes names of up to 1,023 characters.
         def name(length):

@@ -189,6 +189,10 @@ int runVerify(int argc, char** argv)
         found.notes.push_back("the signature does not verify here (" + detail +
                               "); for a test certificate, trust it with --ca FILE");
     checkSignatureEnd(view, found);
+    if (view.fileSize() > kLargestSingleView)
+        found.warnings.push_back("the installer has " + std::to_string(view.fileSize()) +
+                                 " bytes; the i686 stub maps its whole file in one view, for "
+                                 "which a 32-bit process may find no room past about 1.5 GB");
     if (view.holdsEarlierArchive())
         found.problems.push_back("two archives appended one after the other; the stub reads only the last: "
                                  "pack the bare stub");
