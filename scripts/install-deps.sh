@@ -8,7 +8,7 @@ dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
 packages=(
   cmake g++ clang libclang-rt-14-dev
-  googletest
+  googletest nlohmann-json3-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   libz-mingw-w64-dev zlib1g-dev libdeflate-dev
   wine wine32:i386 wine64

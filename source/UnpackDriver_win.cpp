@@ -4,11 +4,10 @@
 
 #include <string>
 
-#include "EntryName.h"
 #include "EntryFile_win.h"
 #include "FileMapping_win.h"
-#include "NameCollision.h"
 #include "PeImage.h"
+#include "UnpackPlan.h"
 #include "WorkArea_win.h"
 #include "ZipReader.h"
 
@@ -20,17 +19,19 @@ namespace {
 const char* const kFunction = "unpackEmbeddedZip";
 
 // Folders and the file are made from the same reading of the name's bytes:
-// the ANSI code page, as the C runtime reads a narrow name.
-std::wstring ansiToWide(const std::string& name)
+// UTF-8 when the entry says so (bit 11), else the ANSI code page, as the C
+// runtime reads a narrow name.
+std::wstring entryWideName(const std::string& name, NameEncoding encoding)
 {
     if (name.empty())
         return std::wstring();
-    const int length = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
+    const UINT codePage = encoding == NameEncoding::Utf8 ? CP_UTF8 : CP_ACP;
+    const int length = MultiByteToWideChar(codePage, 0, name.data(), static_cast<int>(name.size()),
                                            nullptr, 0);
     if (length <= 0)
         return std::wstring();
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), &wide[0], length);
+    MultiByteToWideChar(codePage, 0, name.data(), static_cast<int>(name.size()), &wide[0], length);
     return wide;
 }
 
@@ -39,52 +40,38 @@ void logEntryFailure(const char* what, uint32_t index, const std::string& name)
     LOG_RECORD(LogLevel::Error, kFunction) << what << index << " Filename = " << name;
 }
 
-// The index of the first entry that would land on a file or folder an
-// earlier entry made (Windows folds letter case), or the entry count.
-uint32_t firstCollidingEntry(const ZipReader& reader)
-{
-    const std::vector<ZipEntryInfo>& entries = reader.entries();
-    std::vector<NamedEntry> named;
-    named.reserve(entries.size());
-    for (const ZipEntryInfo& entry : entries)
-        named.push_back(NamedEntry{&entry.fileName, entry.isDirectory()});
-    NameCollision collision;
-    if (!findNameCollision(named, collision))
-        return static_cast<uint32_t>(entries.size());
-    return static_cast<uint32_t>(collision.second);
-}
-
-// Writes entry `index`; false when it must end the walk.
-bool unpackEntry(ZipReader& reader, uint32_t index, bool collides, bool* stagedUpdateFound,
-                 uint32_t& kept)
+// Carries out the plan for entry `index`; false when it must end the walk.
+bool unpackEntry(ZipReader& reader, uint32_t index, const PlannedEntry& planned,
+                 bool* stagedUpdateFound, uint32_t& kept)
 {
     ZipEntryInfo entry;
     if (!reader.getEntryInfo(index, entry)) {
         LOG_RECORD(LogLevel::Error, kFunction) << "Unable to read zip file header.  i = " << index;
         return false;
     }
-    // A name that would leave the work area, or one that would overwrite an
-    // earlier entry's file, fails like a file that cannot be written, before
-    // any folder or file is made for it.
-    if (!isSafeEntryName(entry.fileName) || collides) {
-        logEntryFailure("Unable to decompress file.  i = ", index, entry.fileName);
+    const std::string& stored = entry.fileName;
+    // A name the plan refuses fails like a file that cannot be written,
+    // before any folder or file is made for it.
+    if (planned.refusedBeforeFolders()) {
+        logEntryFailure(stubFailureText(planned.reason), index, stored);
         return false;
     }
-    createDirectories(ansiToWide(entry.fileName), entry.isDirectory());
-    if (entry.isSymlink()) {
-        logEntryFailure("Unable to create symlink.  i = ", index, entry.fileName);
+    const std::wstring wide = entryWideName(stored, planned.encoding);
+    createDirectories(wide, planned.isDirectory);
+    if (planned.refused()) {
+        logEntryFailure(stubFailureText(planned.reason), index, stored);
         return false;
     }
-    if (entry.isDirectory())
+    if (planned.action == EntryAction::MakeFolder)
         return true;
-    if (isStagedUpdateName(entry.fileName)) {
-        LOG_RECORD(LogLevel::Event, kFunction) << "Found staged update: " << entry.fileName;
+    if (planned.stagedUpdate) {
+        LOG_RECORD(LogLevel::Event, kFunction) << "Found staged update: " << stored;
         if (stagedUpdateFound != nullptr)
             *stagedUpdateFound = true;
     }
-    const EntryResult written = writeEntryFile(reader, index, ansiToWide(entry.fileName));
+    const EntryResult written = writeEntryFile(reader, index, wide);
     if (!written) {
-        logEntryFailure("Unable to decompress file.  i = ", index, entry.fileName);
+        logEntryFailure("Unable to decompress file.  i = ", index, stored);
         logEntryFailureCause(written);
         return false;
     }
@@ -107,10 +94,10 @@ bool unpackAll(const FileMapping& image, bool* stagedUpdateFound)
     LOG_RECORD(LogLevel::Event, kFunction) << "Embedded zip contains " << count
                                            << " entries.  Total size: "
                                            << static_cast<int32_t>(image.size());
-    const uint32_t colliding = firstCollidingEntry(reader);
+    const UnpackPlan plan = planUnpack(reader.entries());
     uint32_t kept = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        if (!unpackEntry(reader, i, i == colliding, stagedUpdateFound, kept))
+        if (!unpackEntry(reader, i, plan.entries[i], stagedUpdateFound, kept))
             return false;
     }
     if (kept > 0)

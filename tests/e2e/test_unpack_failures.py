@@ -1,7 +1,9 @@
 """Entries that end the unpack (a symbolic link, a file that cannot be
-written, a name that would leave the work area) and names beyond ASCII."""
+written, a name that would leave the work area or that Windows cannot hold)
+and names beyond ASCII."""
 import os
 import unittest
+import zipfile
 
 from e2e_support import (INNER_SETUP, PrefixTestCase, basic_payload, infozip_zip, log_head,
                          record_run_bytes, write_installer)
@@ -88,6 +90,12 @@ class UnpackFailures(PrefixTestCase):
             ("C:drive.txt", []),
             ("data/name:stream.txt", []),
             (local.replace("\\", "/") + "/absolute.txt", [local + "\\absolute.txt"]),
+            # Names Windows cannot hold, and one too long for the stub, fail the same way.
+            ("sub/CON.txt", []),
+            ("sub/nul", []),
+            ("sub/what?.txt", []),
+            ("sub/dot./a.txt", []),
+            ("/".join(["d" * 200] * 5) + "/" + "f" * 94, []),   # 1,099 characters
         ]
         for name, places in cases:
             with self.subTest(name=name):
@@ -141,6 +149,29 @@ class UnpackFailures(PrefixTestCase):
                 self.assertEqual(sorted(found), [b"accents", b"cjk"])
                 self.assertIn("Archive unpacked successfully.",
                               [text for _, text in self.prefix.log_records()])
+
+    def test_utf8_names_land_as_their_text(self):
+        # zipfile sets bit 11 for these names; "emptydir\\" is a folder by its
+        # name alone, as Windows tools write it.
+        folder = zipfile.ZipInfo("emptydir\\")
+        folder.external_attr = 0
+        payload = basic_payload([("donn\u00e9es/\u00e9.txt", b"accents"),
+                                 ("\u65e5\u672c\u8a9e.txt", b"cjk"), (folder, b"")])
+        write_installer(self.prefix, "C:\\dl\\utf8\\Setup.exe", payload)
+        self.assertEqual(self.prefix.run("C:\\dl\\utf8\\Setup.exe"), 0)
+        record = self.prefix.wait_record()
+        self.assertIsNotNone(record, "the inner setup was not started")
+        self.assertEqual(record["argv"][0], INNER_SETUP)
+        area = self.prefix.work_area_unix
+        with open(os.path.join(area, "donn\u00e9es", "\u00e9.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"accents")
+        with open(os.path.join(area, "\u65e5\u672c\u8a9e.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"cjk")
+        self.assertTrue(os.path.isdir(os.path.join(area, "emptydir")))
+        self.assertEqual(sorted(os.listdir(area)),
+                         sorted([INNER_SETUP, "DuzoRizedAroriva_Log.txt", "donn\u00e9es", "emptydir",
+                                 "\u65e5\u672c\u8a9e.txt"]))
+        self.assertIn("Archive unpacked successfully.", [text for _, text in self.prefix.log_records()])
 
 
 if __name__ == "__main__":

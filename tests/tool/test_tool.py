@@ -187,9 +187,12 @@ class RefusalTest(ToolTestCase):
             os.makedirs(os.path.join(source, "real"))
             os.symlink("real", os.path.join(source, "sub-link"))
             return source, "sub-link"
-        if case == "non-ASCII name":
-            toolkit.write_file(source, "caf\u00e9/menu.txt", b"x")
+        if case == "name that is not UTF-8":
+            toolkit.write_file(source, "caf\udce9/menu.txt", b"x")  # the byte 0xE9 alone
             return source, "caf"
+        if case == "device name":
+            toolkit.write_file(source, "sub/CON.txt", b"x")
+            return source, "sub/CON.txt"
         if case == "backslash in name":
             toolkit.write_file(source, "back\\slash.txt", b"x")
             return source, "back\\slash.txt"
@@ -200,8 +203,8 @@ class RefusalTest(ToolTestCase):
 
     def test_refused_folders(self):
         cases = ["missing inner setup", "inner setup only in a subfolder", "inner setup is a folder",
-                 "file symlink", "folder symlink", "non-ASCII name", "backslash in name",
-                 "control character in name"]
+                 "file symlink", "folder symlink", "name that is not UTF-8", "device name",
+                 "backslash in name", "control character in name"]
         for case in cases:
             with self.subTest(case=case):
                 shutil.rmtree(self.path("in"), ignore_errors=True)
@@ -479,6 +482,42 @@ class ForeignArchiveTest(ToolTestCase):
                 self.assertEqual(sorted(os.listdir(target)), sorted([INNER_SETUP, "first.txt"]))
                 self.assertEqual(os.listdir(self.path("deep")), ["x"])
 
+    def test_utf8_names_pack_list_and_extract(self):
+        source = self.path("in")
+        toolkit.make_payload(source, {"\u00c4rger.txt": b"Verdruss", "donn\u00e9es/\u00e9.txt": b"e"})
+        out = self.path("out.exe")
+        self.pack(source, out)
+        entries = self.entries_by_name(out)
+        for name in ("\u00c4rger.txt", "donn\u00e9es/\u00e9.txt"):
+            self.assertEqual((entries[name]["kind"], entries[name]["action"], entries[name]["utf8"]),
+                             ("file", "write_file", True), name)
+        self.assertFalse(entries[INNER_SETUP]["utf8"])   # plain names stay as they were
+        with zipfile.ZipFile(out) as archive:
+            self.assertEqual(archive.getinfo("\u00c4rger.txt").flag_bits & 0x800, 0x800)
+        self.assertIn("\u00c4rger.txt", self.ok("list", out).stdout)
+        self.ok("verify", out)
+        self.ok("extract", out, self.path("x"))
+        self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x")))
+
+    def test_names_windows_cannot_hold(self):
+        for bad in ("CON.txt", "sub/nul", "lpt1.log", "dot.", "space ", "a?b", "a*b"):
+            with self.subTest(name=bad):
+                installer = self.path("installer.exe")
+                shutil.copy(self.stub, installer)
+                with zipfile.ZipFile(installer, "a") as archive:
+                    archive.writestr(INNER_SETUP, "MZ")
+                    archive.writestr(bad, "x")
+                entry = self.listing(installer)["entries"][1]
+                self.assertEqual((entry["kind"], entry["refusal"]), ("refused", "windows_name"))
+                verify = run_tool("verify", installer)
+                self.assertEqual(verify.returncode, 1)
+                self.assertIn(f"entry 1 '{bad}'", verify.stderr)
+                self.assertIn("Windows cannot hold", verify.stderr)
+                result = run_tool("extract", installer, self.path("x"))
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(os.listdir(self.path("x")), [INNER_SETUP])
+                shutil.rmtree(self.path("x"))
+
     def test_json_names_are_escaped(self):
         installer = self.path("installer.exe")
         shutil.copy(self.stub, installer)
@@ -487,8 +526,8 @@ class ForeignArchiveTest(ToolTestCase):
             archive.writestr('quote"back\\slash.txt', "x")
             archive.writestr("caf\u00e9.txt", "x")
         names = [e["name"] for e in self.listing(installer)["entries"]]
-        # Non-ASCII bytes come out one \u00XX each, as stored (UTF-8 here).
-        self.assertEqual(names, [INNER_SETUP, 'quote"back\\slash.txt', "caf\u00c3\u00a9.txt"])
+        # zipfile marks the UTF-8 name (bit 11): it comes out as the text it is.
+        self.assertEqual(names, [INNER_SETUP, 'quote"back\\slash.txt', "caf\u00e9.txt"])
 
 
 class HardeningTest(ToolTestCase):
@@ -549,22 +588,74 @@ class HardeningTest(ToolTestCase):
                 self.assertFalse(os.path.exists(target))
 
     def test_long_paths(self):
-        # 75 characters of typical work area, then the name: 259 fit.
-        fits, too_long = "d" * 100 + "/" + "f" * 83, "d" * 100 + "/" + "g" * 84
+        # Past Windows' 259 characters under a typical work area: the stub
+        # makes such paths through \\?\ names, so they pack and verify as they are.
+        fits, longer = "d" * 100 + "/" + "f" * 83, "d" * 100 + "/" + "g" * 84
         source = self.path("in")
         toolkit.make_payload(source, {fits: b"fits"})
         self.pack(source, self.path("fits.exe"))
         self.assertNotIn("warning:", self.ok("verify", self.path("fits.exe")).stdout)
-        toolkit.write_file(source, too_long, b"too long")
+        toolkit.write_file(source, longer, b"longer")
         out = self.path("long.exe")
-        self.assertIn("260 characters", self.assertRefused(["pack", self.stub, source, "-o", out],
-                                                           "--allow-long-paths").stderr)
-        self.pack(source, out, "--allow-long-paths")
+        self.pack(source, out)
+        self.pack(source, out, "--allow-long-paths")   # still accepted, no longer needed
         verify = self.ok("verify", out).stdout
-        warnings = [line for line in verify.splitlines() if line.startswith("warning:")]
-        self.assertEqual(len(warnings), 1, verify)
-        self.assertIn(too_long, warnings[0])
+        self.assertNotIn("warning:", verify)
         self.assertIn("result:        OK", verify)
+
+    def test_installer_too_big_for_one_32_bit_view(self):
+        # Sparse: 1.5 GB of nothing between the stub and a small payload.
+        archive = io.BytesIO()
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr(INNER_SETUP, b"MZ")
+        for size, warned in ((1_400_000_000, False), (1_600_000_000, True)):
+            with self.subTest(size=size):
+                installer = self.path(f"big{size}.exe")
+                shutil.copy(self.stub, installer)
+                with open(installer, "r+b") as f:
+                    f.truncate(size)
+                    f.seek(0, 2)
+                    f.write(archive.getvalue())
+                verify = self.ok("verify", installer).stdout
+                self.assertEqual("1.5 GB" in verify, warned, verify)
+                self.assertIn("result:        OK", verify)
+                os.remove(installer)
+
+    def test_the_stubs_length_limit(self):
+        # createDirectories takes names of up to 1,023 characters.
+        def name(length):
+            parts, left = [], length
+            while left > 0:
+                parts.append("p" * min(200, left - (1 if parts else 0)))
+                left -= len(parts[-1]) + (1 if len(parts) > 1 else 0)
+            return "/".join(parts)
+        for length, fits in ((1023, True), (1024, False), (1099, False)):
+            with self.subTest(length=length):
+                entry = name(length)
+                self.assertEqual(len(entry), length)
+                source = self.path(f"in{length}")
+                toolkit.make_payload(source, {entry: b"deep"})
+                out = self.path(f"pack{length}.exe")
+                if fits:
+                    self.pack(source, out)
+                    self.ok("verify", out)
+                    self.ok("extract", out, self.path(f"x{length}"))
+                    self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path(f"x{length}")))
+                    continue
+                self.assertIn(entry, self.assertRefused(["pack", self.stub, source, "-o", out], "1,024").stderr)
+                archive = io.BytesIO()
+                with zipfile.ZipFile(archive, "w") as z:
+                    z.writestr(INNER_SETUP, b"MZ")
+                    z.writestr(entry, b"deep")
+                installer = self.installer_with(archive.getvalue())
+                report = json.loads(run_tool("verify", installer, "--json").stdout)
+                self.assertEqual(report["result"], "failed")
+                self.assertEqual(report["first_failure"], 1)
+                self.assertEqual(report["entries"][1]["refusal"], "too_long")
+                self.assertIn("entry 1", self.assertRefused(["verify", installer], "1,024").stderr)
+                target = self.path(f"x{length}")
+                self.assertRefused(["extract", installer, target], "1,024")
+                self.assertEqual(os.listdir(target), [INNER_SETUP])
 
     @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
     def test_bytes_after_the_signature(self):

@@ -5,7 +5,7 @@
 
 #include "cli/Arguments.h"
 #include "commands/Commands.h"
-#include "inspect/EntryKind.h"
+#include "inspect/EntryReport.h"
 #include "FileWriterCallback.h"
 #include "inspect/InstallerView.h"
 #include "cli/Messages.h"
@@ -21,31 +21,29 @@ const char kUsage[] =
     "usage: wrapper-tool extract INSTALLER DIR\n"
     "\n"
     "Unpacks the archive into DIR the way the stub unpacks it into its work\n"
-    "area: central-directory order, each entry's folders first, symbolic links\n"
-    "and names that would leave DIR refused, every file checked against its\n"
-    "size and CRC-32; the first failing entry ends the run and what was written\n"
-    "before it stays. An archive with names that Windows takes for one file is\n"
-    "refused before anything is written.\n"
+    "area: central-directory order, each entry's folders first, names decoded\n"
+    "as the stub decodes them, the entries the stub refuses (symbolic links,\n"
+    "names that would leave DIR, that Windows cannot hold or that are too long)\n"
+    "refused, every file checked against its size and CRC-32; the first\n"
+    "failing entry ends the run and what was written before it stays. An\n"
+    "archive with names that Windows takes for one file is refused before\n"
+    "anything is written.\n"
     "\n"
     "exit codes: 0 unpacked, 1 an entry was refused or failed (or no archive),\n"
     "            2 bad command line, 3 I/O error\n";
 
-std::string entryLabel(uint32_t index, const std::string& name)
-{
-    return "entry " + std::to_string(index) + " '" + name + "'";
-}
-
 // The folders an entry needs: its parent folders, and itself for a directory.
-bool createEntryFolders(const fs::path& root, const ZipEntryInfo& entry, bool isDirectory)
+bool createEntryFolders(const fs::path& target, bool isDirectory)
 {
-    fs::path target = root / fs::u8path(entry.fileName);
-    fs::path folder = isDirectory ? target : target.parent_path();
+    const fs::path folder = isDirectory ? target : target.parent_path();
     std::error_code code;
     fs::create_directories(folder, code);
     return !code;
 }
 
-int unpack(ZipReader& reader, const fs::path& root, uint64_t& written)
+// Carries out the unpack plan as the stub does, below `root`, under the
+// decoded names (UTF-8).
+int unpack(ZipReader& reader, const UnpackPlan& plan, const fs::path& root, uint64_t& written)
 {
     const uint32_t count = uint32_t(reader.entries().size());
     uint64_t total = 0;
@@ -53,31 +51,26 @@ int unpack(ZipReader& reader, const fs::path& root, uint64_t& written)
         total += entry.uncompressedSize;
     Progress progress("extracting", total);
     for (uint32_t i = 0; i < count; ++i) {
-        ZipEntryInfo entry;
-        if (!reader.getEntryInfo(i, entry))
-            return reportFailure(kCommand, kExitRefused, "entry " + std::to_string(i) + ": cannot be read");
-        const EntryKind kind = classifyEntry(entry);
-        if (kind == EntryKind::Refused)
-            return reportFailure(kCommand, kExitRefused,
-                                 entryLabel(i, entry.fileName) + ": refused, name would leave " +
-                                     root.string());
+        const ZipEntryInfo& entry = reader.entries()[i];
+        const PlannedEntry& planned = plan.entries[i];
+        if (planned.refusedBeforeFolders())
+            return reportFailure(kCommand, kExitRefused, "refused " + refusalProblem(plan, i));
+        const fs::path target = root / fs::u8path(planned.path);
         // As in the stub, folders come first, also for an entry refused next.
-        const bool isDirectory = entry.isDirectory();
-        const bool foldersMade = createEntryFolders(root, entry, isDirectory);
-        if (kind == EntryKind::Symlink)
-            return reportFailure(kCommand, kExitRefused,
-                                 entryLabel(i, entry.fileName) + ": refused, symbolic link");
-        if (kind == EntryKind::Directory) {
+        const bool foldersMade = createEntryFolders(target, planned.isDirectory);
+        if (planned.refused())
+            return reportFailure(kCommand, kExitRefused, "refused " + refusalProblem(plan, i));
+        if (planned.action == EntryAction::MakeFolder) {
             if (!foldersMade)
                 return reportFailure(kCommand, kExitIoError,
-                                     entryLabel(i, entry.fileName) + ": cannot create the folder");
+                                     entryLabel(i, planned) + ": cannot create the folder");
             continue;
         }
-        const std::string target = (root / fs::u8path(entry.fileName)).string();
-        FileWriterCallback sink(target.c_str(), 0);
+        const std::string targetName = target.string();
+        FileWriterCallback sink(targetName.c_str(), 0);
         if (!reader.extract(i, sink))
             return reportFailure(kCommand, kExitRefused,
-                                 entryLabel(i, entry.fileName) +
+                                 entryLabel(i, planned) +
                                      ": cannot be written, or its size or CRC-32 does not match");
         written += entry.uncompressedSize;
         progress.advance(entry.uncompressedSize);
@@ -106,7 +99,8 @@ int runExtract(int argc, char** argv)
                              view.reader().entriesOverlap()
                                  ? std::string(kOverlapProblem)
                                  : "no archive the stub could read in '" + path + "'");
-    const std::string collision = nameCollisionProblem(namedEntries(view.reader()), true);
+    const UnpackPlan plan = planUnpackNamed(view.reader().entries());
+    const std::string collision = collisionProblem(plan);
     if (!collision.empty())
         return reportFailure(kCommand, kExitRefused, "refused " + collision);
     std::error_code code;
@@ -115,7 +109,7 @@ int runExtract(int argc, char** argv)
         return reportFailure(kCommand, kExitIoError, "cannot create '" + root.string() + "': " + code.message());
 
     uint64_t written = 0;
-    int result = unpack(view.reader(), root, written);
+    int result = unpack(view.reader(), plan, root, written);
     if (result == kExitOk)
         std::printf("extracted %zu entries (%llu bytes) into %s\n", view.reader().entries().size(),
                     (unsigned long long)written, root.string().c_str());

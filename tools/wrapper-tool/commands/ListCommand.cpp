@@ -4,7 +4,7 @@
 
 #include "cli/Arguments.h"
 #include "commands/Commands.h"
-#include "inspect/EntryKind.h"
+#include "inspect/EntryReport.h"
 #include "inspect/InstallerView.h"
 #include "inspect/Json.h"
 #include "cli/Messages.h"
@@ -16,26 +16,15 @@ const char kUsage[] =
     "usage: wrapper-tool list INSTALLER [--json]\n"
     "\n"
     "Lists the archive's entries in central-directory order, as the stub sees\n"
-    "them: name, method, sizes, CRC-32 and kind (file, directory, symlink, or\n"
-    "refused for a name that would leave the work area).\n"
+    "them: name (decoded: UTF-8 under flag bit 11, else Windows-1252), method,\n"
+    "sizes, CRC-32 and kind (file, directory, symlink, or refused, with the\n"
+    "reason), and the entry the stub would stop at.\n"
     "\n"
     "  --json   one JSON object on stdout instead of a table\n"
     "\n"
     "exit codes: 0 listed, 1 no archive found, 2 bad command line, 3 I/O error\n";
 
-const char* methodName(uint16_t method)
-{
-    switch (method) {
-    case 0:
-        return "stored";
-    case 8:
-        return "deflated";
-    default:
-        return "other";
-    }
-}
-
-void printTable(const std::string& path, const InstallerView& view)
+void printTable(const std::string& path, const InstallerView& view, const UnpackPlan& plan)
 {
     const ZipReader& reader = view.reader();
     std::printf("%s: archive at offset %llu, %zu entries%s%s\n", path.c_str(),
@@ -43,35 +32,34 @@ void printTable(const std::string& path, const InstallerView& view)
                 reader.zip64() ? ", Zip64" : "", view.isSigned() ? ", signed" : "");
     std::printf("%5s  %-9s  %-8s  %12s  %12s  %-8s  %s\n", "index", "kind", "method", "packed",
                 "size", "crc32", "name");
-    uint32_t index = 0;
-    for (const ZipEntryInfo& entry : reader.entries()) {
-        std::printf("%5u  %-9s  %-8s  %12llu  %12llu  %08x  %s\n", index++,
-                    entryKindName(classifyEntry(entry)), methodName(entry.compressionMethod),
-                    (unsigned long long)entry.compressedSize, (unsigned long long)entry.uncompressedSize,
-                    unsigned(entry.crc32), entry.fileName.c_str());
+    for (size_t i = 0; i < reader.entries().size(); ++i) {
+        const ZipEntryInfo& entry = reader.entries()[i];
+        const PlannedEntry& planned = plan.entries[i];
+        std::printf("%5zu  %-9s  %-8s  %12llu  %12llu  %08x  %s\n", i, entryKindName(planned),
+                    methodName(entry.compressionMethod), (unsigned long long)entry.compressedSize,
+                    (unsigned long long)entry.uncompressedSize, unsigned(entry.crc32),
+                    planned.name.c_str());
+        if (planned.refused())
+            std::printf("%5s  refused: %s\n", "", refusalText(planned.reason));
     }
+    if (!plan.succeeds())
+        std::printf("the stub stops at %s\n", refusalProblem(plan, plan.firstFailure).c_str());
 }
 
-void printJson(const std::string& path, const InstallerView& view)
+void printJson(const std::string& path, const InstallerView& view, const UnpackPlan& plan)
 {
     const ZipReader& reader = view.reader();
-    std::printf("{\"installer\": %s, \"file_size\": %llu, \"signed\": %s, \"archive_offset\": %llu, "
-                "\"zip64\": %s, \"entries\": [",
-                jsonString(path).c_str(), (unsigned long long)view.fileSize(),
-                view.isSigned() ? "true" : "false", (unsigned long long)reader.archiveOffset(),
-                reader.zip64() ? "true" : "false");
-    uint32_t index = 0;
-    for (const ZipEntryInfo& entry : reader.entries()) {
-        std::printf("%s\n  {\"index\": %u, \"name\": %s, \"kind\": \"%s\", \"method\": %u, "
-                    "\"method_name\": \"%s\", \"compressed_size\": %llu, \"uncompressed_size\": %llu, "
-                    "\"crc32\": %u}",
-                    index == 0 ? "" : ",", index, jsonString(entry.fileName).c_str(),
-                    entryKindName(classifyEntry(entry)), unsigned(entry.compressionMethod),
-                    methodName(entry.compressionMethod), (unsigned long long)entry.compressedSize,
-                    (unsigned long long)entry.uncompressedSize, unsigned(entry.crc32));
-        ++index;
-    }
-    std::printf("\n]}\n");
+    JsonDocument out;
+    out["installer"] = path;
+    out["file_size"] = view.fileSize();
+    out["signed"] = view.isSigned();
+    out["archive_offset"] = reader.archiveOffset();
+    out["zip64"] = reader.zip64();
+    out["entries"] = JsonDocument::array();
+    for (size_t i = 0; i < reader.entries().size(); ++i)
+        out["entries"].push_back(entryJson(i, reader.entries()[i], plan.entries[i]));
+    out["first_failure"] = plan.succeeds() ? JsonDocument(nullptr) : JsonDocument(plan.firstFailure);
+    std::fputs(jsonText(out).c_str(), stdout);
 }
 
 } // namespace
@@ -94,9 +82,10 @@ int runList(int argc, char** argv)
                              view.archiveAfterSignature()
                                  ? "no archive before the signature block (one follows it: signed before packing?)"
                                  : "no archive the stub could read in '" + path + "'");
+    const UnpackPlan plan = planUnpackNamed(view.reader().entries());
     if (args.has("--json"))
-        printJson(path, view);
+        printJson(path, view, plan);
     else
-        printTable(path, view);
+        printTable(path, view, plan);
     return kExitOk;
 }

@@ -44,14 +44,16 @@ const char kUsage[] =
     "                  is warned of\n"
     "  --exclude-from FILE  one GLOB a line; blank lines and '#' lines skipped\n"
     "  --zip64         write Zip64 records even when the archive does not need them\n"
-    "  --allow-long-paths  pack paths longer than Windows' plain file APIs open\n"
-    "                  under a typical work area (259 characters)\n"
+    "  --allow-long-paths  accepted for older build scripts; long paths need it\n"
+    "                  no more (the stub unpacks names of up to 1,023 characters)\n"
     "  --json          print one JSON document instead of the summary\n"
     "  --quiet         no progress and no summary; errors only\n"
     "\n"
-    "Refused: symbolic links, special files, names that are not plain ASCII or\n"
-    "would leave the work area, names that differ only in letter case (one\n"
-    "file on Windows), long paths (see above), a DIR without\n"
+    "Names beyond ASCII are written as UTF-8 (flag bit 11). Refused: symbolic\n"
+    "links, special files, names that are not UTF-8, would leave the work area\n"
+    "or that Windows cannot hold (CON, nul.txt, COM1, a part ending in a dot or\n"
+    "a space, control characters, <>:\"|?*), names of 1,024 characters or more,\n"
+    "names that differ only in letter case (one file on Windows), a DIR without\n"
     "RezuviZiduRuzudUvovovaz.exe at its top level, a STUB that is not a Windows executable, is not\n"
     "this release's stub by its version block (ProductName and version), or already\n"
     "carries a signature or a payload, and an OUT.exe that is STUB or lies inside DIR.\n"
@@ -75,7 +77,6 @@ struct PackRequest {
     std::vector<std::string> excludeFiles;
     bool json = false;
     bool quiet = false;
-    bool allowLongPaths = false;
 };
 
 unsigned defaultThreads()
@@ -129,7 +130,6 @@ int parse(int argc, char** argv, PackRequest& request)
     request.excludeFiles = args.lists["--exclude-from"];
     request.json = args.has("--json");
     request.quiet = args.has("--quiet");
-    request.allowLongPaths = args.has("--allow-long-paths");
     return -1;
 }
 
@@ -221,7 +221,7 @@ int runPack(int argc, char** argv)
     SourceTreeResult tree = readSourceTree(request.folder, excludes, entries, error);
     if (tree != SourceTreeResult::Ok)
         return reportEach(tree == SourceTreeResult::Refused ? kExitRefused : kExitIoError, error);
-    const std::string namesProblem = packNamesProblem(entries, request.allowLongPaths);
+    const std::string namesProblem = packNamesProblem(entries);
     if (!namesProblem.empty())
         return reportEach(kExitRefused, namesProblem);
 

@@ -5,7 +5,7 @@
 #include "cli/Arguments.h"
 #include "commands/Commands.h"
 #include "inspect/CountingSink.h"
-#include "inspect/EntryKind.h"
+#include "inspect/EntryReport.h"
 #include "EntryName.h"
 #include "inspect/InstallerView.h"
 #include "inspect/Json.h"
@@ -28,8 +28,7 @@ const char kUsage[] =
     "written) and checked against its size and CRC-32. Reports the stub (its\n"
     "product and version, from its version block: any other PE file fails),\n"
     "the archive, the inner setup, a staged update, and every entry the stub\n"
-    "would refuse; warns of paths too long for Windows' plain file APIs under a\n"
-    "typical work area.\n"
+    "would refuse, the first of them (where the stub stops) first.\n"
     "A signature is checked with osslsigncode (WinVerifyTrust on Windows):\n"
     "valid, invalid, or present but not checked when the tool is missing.\n"
     "A file changed after signing fails the check; a signer not trusted\n"
@@ -54,19 +53,6 @@ struct Findings {
     uint64_t unpackedBytes = 0;
 };
 
-std::string describeEntry(uint32_t index, const std::string& name)
-{
-    return "entry " + std::to_string(index) + " '" + name + "'";
-}
-
-bool isPlainAscii(const std::string& text)
-{
-    for (unsigned char c : text)
-        if (c < 0x20 || c > 0x7E)
-            return false;
-    return true;
-}
-
 uint64_t totalUnpackedBytes(const ZipReader& reader)
 {
     uint64_t total = 0;
@@ -75,60 +61,47 @@ uint64_t totalUnpackedBytes(const ZipReader& reader)
     return total;
 }
 
-void checkFile(ZipReader& reader, uint32_t index, const ZipEntryInfo& entry, Findings& found)
+void checkFile(ZipReader& reader, uint32_t index, const PlannedEntry& planned, Findings& found)
 {
     CountingSink sink;
     const bool extracted = reader.extract(index, sink);
     if (!extracted) {
-        found.problems.push_back(describeEntry(index, entry.fileName) +
+        found.problems.push_back(entryLabel(index, planned) +
                                  ": cannot be decompressed, or its size or CRC-32 does not match");
         return;
     }
     found.unpackedBytes += sink.bytes();
 }
 
-void checkEntries(ZipReader& reader, Findings& found)
+// Every entry the plan refuses is a problem (the first one is where the
+// stub stops); every file is decompressed and checked.
+void checkEntries(ZipReader& reader, const UnpackPlan& plan, Findings& found)
 {
     const uint32_t count = uint32_t(reader.entries().size());
     Progress progress("verifying", totalUnpackedBytes(reader));
     for (uint32_t i = 0; i < count; ++i) {
-        ZipEntryInfo entry;
-        if (!reader.getEntryInfo(i, entry)) {
-            found.problems.push_back("entry " + std::to_string(i) + ": cannot be read");
+        const ZipEntryInfo& entry = reader.entries()[i];
+        const PlannedEntry& planned = plan.entries[i];
+        if (planned.refused()) {
+            found.problems.push_back(refusalProblem(plan, i) + "; the stub refuses it and stops");
             continue;
         }
-        const EntryKind kind = classifyEntry(entry);
-        if (kind == EntryKind::Symlink) {
-            found.problems.push_back(describeEntry(i, entry.fileName) +
-                                     ": symbolic link, the stub refuses it and stops");
-            continue;
-        }
-        if (kind == EntryKind::Refused) {
-            found.problems.push_back(describeEntry(i, entry.fileName) +
-                                     ": name would leave the work area, the stub refuses it and stops");
-            continue;
-        }
-        const std::string longPath = longPathProblem(entry.fileName);
-        if (!longPath.empty())
-            found.warnings.push_back(describeEntry(i, entry.fileName) + ": " + longPath);
-        if (!isPlainAscii(entry.fileName))
-            found.notes.push_back(describeEntry(i, entry.fileName) +
-                                  ": name is not plain ASCII; its folder and file names may differ");
-        if (kind == EntryKind::Directory) {
+        if (planned.encoding == NameEncoding::AnsiCodePage && planned.name != entry.fileName)
+            found.notes.push_back(entryLabel(i, planned) +
+                                  ": name is not plain ASCII and not marked UTF-8 (flag bit 11); "
+                                  "the stub reads it in the ANSI code page, shown here as Windows-1252");
+        if (planned.action == EntryAction::MakeFolder) {
             ++found.folders;
             continue;
         }
         ++found.files;
         if (entry.fileName == kInnerSetupName)
             found.innerSetup = true;
-        if (isStagedUpdateName(entry.fileName))
-            found.stagedUpdates.push_back(entry.fileName);
-        checkFile(reader, i, entry, found);
+        if (planned.stagedUpdate)
+            found.stagedUpdates.push_back(planned.name);
+        checkFile(reader, i, planned, found);
         progress.advance(entry.uncompressedSize);
     }
-    const std::string collision = nameCollisionProblem(namedEntries(reader), true);
-    if (!collision.empty())
-        found.problems.push_back(collision);
 }
 
 // Bytes after the signature are not covered by it, and the stub never looks
@@ -161,52 +134,37 @@ void describeSignature(const InstallerView& view, SignatureState state, const st
         std::printf("signature:     none\n");
 }
 
-std::string jsonList(const std::vector<std::string>& items)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i)
-        out += (i ? ", " : "") + jsonString(items[i]);
-    return out + "]";
-}
-
 void printJson(const std::string& path, const InstallerView& view, const StubIdentity& stub,
-               const std::string& sha256, SignatureState state, const Findings& found, bool ok)
+               const std::string& sha256, SignatureState state, const Findings& found,
+               const UnpackPlan* plan, bool ok)
 {
-    std::string out = "{\n";
-    out += "  \"installer\": " + jsonString(path) + ",\n";
-    out += "  \"size\": " + std::to_string(view.fileSize()) + ",\n";
-    out += "  \"sha256\": \"" + sha256 + "\",\n";
-    out += "  \"stub\": {\"product\": " + jsonString(stub.productName) + ", \"version\": " +
-           jsonString(stub.productVersion) + "},\n";
-    out += std::string("  \"signature\": \"") + signatureStateText(state) + "\",\n";
-    out += std::string("  \"archive_found\": ") + (view.archiveFound() ? "true" : "false") + ",\n";
+    JsonDocument out;
+    out["installer"] = path;
+    out["size"] = view.fileSize();
+    out["sha256"] = sha256;
+    out["stub"] = {{"product", stub.productName}, {"version", stub.productVersion}};
+    out["signature"] = signatureStateText(state);
+    out["archive_found"] = view.archiveFound();
     if (view.archiveFound()) {
-        out += "  \"archive_offset\": " + std::to_string(view.reader().archiveOffset()) + ",\n";
-        out += std::string("  \"zip64\": ") + (view.reader().zip64() ? "true" : "false") + ",\n";
+        out["archive_offset"] = view.reader().archiveOffset();
+        out["zip64"] = view.reader().zip64();
     }
-    out += std::string("  \"inner_setup\": ") + (found.innerSetup ? "true" : "false") + ",\n";
-    out += "  \"staged_updates\": " + jsonList(found.stagedUpdates) + ",\n";
+    out["inner_setup"] = found.innerSetup;
+    out["staged_updates"] = found.stagedUpdates;
     std::vector<std::string> warnings = found.warnings;
     warnings.insert(warnings.end(), found.notes.begin(), found.notes.end());
-    out += "  \"warnings\": " + jsonList(warnings) + ",\n";
-    out += "  \"problems\": " + jsonList(found.problems) + ",\n";
-    out += "  \"entries\": [";
-    if (view.archiveFound()) {
+    out["warnings"] = warnings;
+    out["problems"] = found.problems;
+    out["entries"] = JsonDocument::array();
+    if (view.archiveFound() && plan != nullptr) {
         const auto& entries = view.reader().entries();
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const ZipEntryInfo& e = entries[i];
-            out += i ? ",\n    " : "\n    ";
-            out += "{\"name\": " + jsonString(e.fileName) + ", \"method\": " + std::to_string(e.compressionMethod) +
-                   ", \"compressed_size\": " + std::to_string(e.compressedSize) +
-                   ", \"uncompressed_size\": " + std::to_string(e.uncompressedSize) +
-                   ", \"crc32\": " + std::to_string(e.crc32) + "}";
-        }
-        if (!entries.empty())
-            out += "\n  ";
+        for (size_t i = 0; i < entries.size(); ++i)
+            out["entries"].push_back(entryJson(i, entries[i], plan->entries[i]));
+        out["first_failure"] =
+            plan->succeeds() ? JsonDocument(nullptr) : JsonDocument(plan->firstFailure);
     }
-    out += "],\n";
-    out += std::string("  \"result\": \"") + (ok ? "ok" : "failed") + "\"\n}\n";
-    std::fputs(out.c_str(), stdout);
+    out["result"] = ok ? "ok" : "failed";
+    std::fputs(jsonText(out).c_str(), stdout);
 }
 
 } // namespace
@@ -248,6 +206,10 @@ int runVerify(int argc, char** argv)
         found.notes.push_back("the signature does not verify here (" + detail +
                               "); for a test certificate, trust it with --ca FILE");
     checkSignatureEnd(view, found);
+    if (view.fileSize() > kLargestSingleView)
+        found.warnings.push_back("the installer has " + std::to_string(view.fileSize()) +
+                                 " bytes; the i686 stub maps its whole file in one view, for "
+                                 "which a 32-bit process may find no room past about 1.5 GB");
     if (view.holdsEarlierArchive())
         found.problems.push_back("two archives appended one after the other; the stub reads only the last: "
                                  "pack the bare stub");
@@ -259,7 +221,7 @@ int runVerify(int argc, char** argv)
             reason += " before the signature block; an archive follows it: pack first, then sign";
         found.problems.insert(found.problems.begin(), reason);
         if (json) {
-            printJson(path, view, stub, sha256, signature, found, false);
+            printJson(path, view, stub, sha256, signature, found, nullptr, false);
             return kExitRefused;
         }
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
@@ -280,12 +242,13 @@ int runVerify(int argc, char** argv)
                     reader.zip64() ? ", Zip64" : "");
     }
 
-    checkEntries(reader, found);
+    const UnpackPlan plan = planUnpackNamed(reader.entries());
+    checkEntries(reader, plan, found);
     if (!found.innerSetup)
         found.problems.push_back(std::string("no ") + kInnerSetupName + " at the top level");
     const bool ok = found.problems.empty();
     if (json) {
-        printJson(path, view, stub, sha256, signature, found, ok);
+        printJson(path, view, stub, sha256, signature, found, &plan, ok);
         return ok ? kExitOk : kExitRefused;
     }
     std::printf("entries:       %llu files, %llu folders, %llu bytes unpacked and checked\n",

@@ -1,7 +1,12 @@
 #pragma once
 #include <string>
 
-// `bytes` as a JSON string literal, quotes included. Control characters and
-// bytes above 0x7F are escaped as \u00XX (each byte read as Latin-1), so
-// any stored name gives valid JSON.
-std::string jsonString(const std::string& bytes);
+#include <nlohmann/json.hpp>
+
+// The tool's JSON documents keep their fields in the order they are added.
+using JsonDocument = nlohmann::ordered_json;
+
+// The document as text, indented by two, with a final newline. Names are
+// UTF-8 already; bytes that are not (a path as the user typed it) are
+// replaced rather than refused.
+std::string jsonText(const JsonDocument& document);

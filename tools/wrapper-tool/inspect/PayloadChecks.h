@@ -1,36 +1,29 @@
 #pragma once
-#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "NameCollision.h"
+#include "UnpackPlan.h"
+#include "ZipEntryInfo.h"
 #include "pack/SourceTree.h"
-#include "ZipReader.h"
 
 // Checks of a payload's names as a whole, shared by pack, verify and extract.
 
-// Windows' plain file APIs open paths of at most this many characters.
-const size_t kPlainPathLimit = 259;
-// The work area of a user whose name has 20 characters, as it is written in
-// the messages.
-extern const char kTypicalWorkAreaShown[];
+// The directory entries pack writes for a folder's entries (names, folder
+// attributes, flag bit 11 for names beyond ASCII), for the plan to judge.
+std::vector<ZipEntryInfo> packedEntries(const std::vector<SourceEntry>& entries);
 
-// Length of the path that `name` (a trailing '/' dropped) gets under the
-// typical work area.
-size_t typicalPathLength(const std::string& name);
-// Empty when the path fits, else why it does not.
-std::string longPathProblem(const std::string& name);
+// What pack refuses in the folder's names as a whole: every entry the plan
+// refuses (in practice, names that Windows takes for one file), one problem
+// a line. Empty when the folder is fine.
+std::string packNamesProblem(const std::vector<SourceEntry>& entries);
 
-// The entries of an opened archive, as findNameCollision takes them.
-std::vector<NamedEntry> namedEntries(const ZipReader& reader);
-// Empty when no two names collide, else one line naming both entries (with
-// their indices when `withIndices`).
-std::string nameCollisionProblem(const std::vector<NamedEntry>& entries, bool withIndices);
+// The first collision in the plan, as one line naming both entries, or empty.
+std::string collisionProblem(const UnpackPlan& plan);
 
-// What pack refuses in the folder's names as a whole: names that Windows
-// takes for one file, and paths too long for a typical work area unless
-// `allowLongPaths`, one problem a line. Empty when the folder is fine.
-std::string packNamesProblem(const std::vector<SourceEntry>& entries, bool allowLongPaths);
+// The i686 stub maps its whole file in one view: past about this size a
+// 32-bit process may not find the address space for it.
+const uint64_t kLargestSingleView = 1500000000ull;
 
 // Why the stub's reader refused the archive, when it was the overlap check.
 extern const char kOverlapProblem[];

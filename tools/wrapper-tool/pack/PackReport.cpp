@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "inspect/EntryReport.h"
 #include "inspect/Json.h"
+#include "UnpackPlan.h"
 
 namespace {
 
@@ -30,31 +32,37 @@ void printPackText(const PackSummary& s)
 
 void printPackJson(const PackSummary& s)
 {
-    std::string out = "{\n";
-    out += "  \"installer\": " + jsonString(s.installer) + ",\n";
-    out += "  \"size\": " + std::to_string(s.installerSize) + ",\n";
-    out += "  \"sha256\": \"" + s.sha256 + "\",\n";
-    out += "  \"archive_offset\": " + std::to_string(s.archiveOffset) + ",\n";
-    out += "  \"archive_size\": " + std::to_string(archiveSize(s)) + ",\n";
-    out += "  \"input_bytes\": " + std::to_string(s.inputBytes) + ",\n";
-    char ratio[32];
-    std::snprintf(ratio, sizeof ratio, "%.4f", ratioPercent(s) / 100.0);
-    out += std::string("  \"ratio\": ") + ratio + ",\n";
-    out += "  \"level\": " + std::to_string(s.level) + ",\n";
-    out += "  \"threads\": " + std::to_string(s.threads) + ",\n";
-    out += "  \"signature\": \"none\",\n";
-    out += "  \"warnings\": [";
-    for (size_t i = 0; i < s.warnings.size(); ++i)
-        out += (i ? ", " : "") + jsonString(s.warnings[i]);
-    out += "],\n  \"entries\": [";
+    // The entries as written, judged by the plan as the stub will judge them.
+    std::vector<ZipEntryInfo> written(s.entries.size());
     for (size_t i = 0; i < s.entries.size(); ++i) {
         const ZipWriter::CentralEntry& e = s.entries[i];
-        out += i ? ",\n    " : "\n    ";
-        out += "{\"name\": " + jsonString(e.name) + ", \"method\": " + std::to_string(e.method) +
-               ", \"compressed_size\": " + std::to_string(e.compressedSize) +
-               ", \"uncompressed_size\": " + std::to_string(e.uncompressedSize) +
-               ", \"crc32\": " + std::to_string(e.crc) + "}";
+        ZipEntryInfo& info = written[i];
+        info.fileName = e.name;
+        info.flags = ZipWriter::nameFlags(e.name);
+        info.compressionMethod = e.method;
+        info.crc32 = e.crc;
+        info.compressedSize = e.compressedSize;
+        info.uncompressedSize = e.uncompressedSize;
+        info.externalAttributes = e.externalAttributes;
+        info.localHeaderOffset = e.localHeaderOffset;
     }
-    out += s.entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
-    std::fputs(out.c_str(), stdout);
+    const UnpackPlan plan = planUnpackNamed(written);
+
+    JsonDocument out;
+    out["installer"] = s.installer;
+    out["size"] = s.installerSize;
+    out["sha256"] = s.sha256;
+    out["archive_offset"] = s.archiveOffset;
+    out["archive_size"] = archiveSize(s);
+    out["input_bytes"] = s.inputBytes;
+    // Four decimals, as a number.
+    out["ratio"] = double(int64_t(ratioPercent(s) * 100.0 + 0.5)) / 10000.0;
+    out["level"] = s.level;
+    out["threads"] = s.threads;
+    out["signature"] = "none";
+    out["warnings"] = s.warnings;
+    out["entries"] = JsonDocument::array();
+    for (size_t i = 0; i < written.size(); ++i)
+        out["entries"].push_back(entryJson(i, written[i], plan.entries[i]));
+    std::fputs(jsonText(out).c_str(), stdout);
 }

@@ -8,26 +8,16 @@
 
 #include "EntryName.h"
 #include "pack/ExcludeSet.h"
+#include "pack/ZipWriter.h"
+#include "UnpackPlan.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Reserved by Windows in file names; '/' is the separator and ':' is
-// refused by isSafeEntryName.
-const char kWindowsReserved[] = "\\*?\"<>|";
-
-bool isPlainAscii(const std::string& text)
-{
-    for (unsigned char c : text)
-        if (c < 0x20 || c > 0x7E)
-            return false;
-    return true;
-}
-
-// Turns a path below `root` into the archive name. Native names from the
-// file system are taken as bytes; on Windows that is the ANSI code page, and
-// the ASCII test below refuses anything beyond ASCII in either case.
+// Turns a path below `root` into the archive name, UTF-8: on Windows from
+// the wide names, elsewhere the bytes as the file system holds them (names
+// that are not UTF-8 are refused by the plan's check below).
 std::string archiveName(const fs::path& relative)
 {
     std::string name;
@@ -39,21 +29,36 @@ std::string archiveName(const fs::path& relative)
     return name;
 }
 
+// The name as a message can show it: when it is not UTF-8, every byte
+// beyond ASCII as \xNN.
+std::string printable(const std::string& name)
+{
+    if (nameRefusal(name, true) != RefusalReason::InvalidUtf8)
+        return name;
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x80) {
+            out += char(c);
+            continue;
+        }
+        static const char kHex[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+    return out;
+}
+
 } // namespace
 
 std::string entryNameProblem(const std::string& name)
 {
-    if (!isPlainAscii(name))
-        return "name is not plain ASCII";
-    std::string bare = name;
-    if (!bare.empty() && bare.back() == '/')
-        bare.pop_back();
-    if (bare.find_first_of(kWindowsReserved) != std::string::npos)
-        return "name holds a character Windows does not allow";
-    if (!isSafeEntryName(bare))
-        return "name would leave the work area";
-    if (name.size() > 0xFFFF)
-        return "name is too long";
+    // A '\\' inside a file name here would be a folder separator on Windows.
+    if (name.find('\\') != std::string::npos)
+        return "name holds '\\', a folder separator on Windows";
+    const RefusalReason reason = nameRefusal(name, ZipWriter::nameFlags(name) != 0);
+    if (reason != RefusalReason::None)
+        return refusalText(reason);
     return std::string();
 }
 
@@ -115,17 +120,17 @@ SourceTreeResult walkTree(const std::string& root, ExcludeSet& excludes,
             continue;
         }
         if (fs::is_symlink(status)) {
-            addProblem(error, "refused '" + name + "': symbolic link");
+            addProblem(error, "refused '" + printable(name) + "': symbolic link");
             continue;
         }
         if (!directory && !fs::is_regular_file(status)) {
-            addProblem(error, "refused '" + name + "': not a regular file or folder");
+            addProblem(error, "refused '" + printable(name) + "': not a regular file or folder");
             continue;
         }
         const std::string entryName = directory ? name + "/" : name;
         const std::string problem = entryNameProblem(entryName);
         if (!problem.empty()) {
-            addProblem(error, "refused '" + name + "': " + problem);
+            addProblem(error, "refused '" + printable(name) + "': " + problem);
             if (directory)
                 it.disable_recursion_pending();
             continue;

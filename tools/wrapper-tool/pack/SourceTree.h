@@ -20,9 +20,9 @@ struct SourceEntry {
 // order), so the archive does not depend on the order the file system lists
 // them in. Refuses, naming every offending entry in `error` (one line each):
 // symbolic links,
-// special files, names that are not plain printable ASCII, hold characters
-// Windows does not allow, or would leave the work area, and a folder without
-// the inner setup at its top level.
+// special files, names the unpack plan refuses (unsafe, not UTF-8, names
+// Windows cannot hold, too long for the stub), names holding '\\', and a
+// folder without the inner setup at its top level.
 enum class SourceTreeResult { Ok, Refused, ReadError };
 SourceTreeResult readSourceTree(const std::string& root, ExcludeSet& excludes,
                                 std::vector<SourceEntry>& out, std::string& error);

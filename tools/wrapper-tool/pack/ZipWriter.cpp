@@ -9,6 +9,7 @@
 #include "cli/Progress.h"
 #include "pack/SourceFile.h"
 #include "pack/ZipFormat.h"
+#include "UnpackPlan.h"
 
 using namespace zipformat;
 
@@ -43,6 +44,14 @@ ZipWriter::ZipWriter(OutputFile& out, const ZipWriterOptions& options)
 
 ZipWriter::~ZipWriter() = default;
 
+uint16_t ZipWriter::nameFlags(const std::string& name)
+{
+    for (unsigned char c : name)
+        if (c >= 0x80)
+            return kUtf8NameFlag;
+    return 0;
+}
+
 bool ZipWriter::fail(const std::string& message)
 {
     error_ = message;
@@ -54,7 +63,7 @@ bool ZipWriter::writeLocalHeader(const CentralEntry& entry, bool zip64)
     RecordBuilder record;
     record.u32(kLocalHeaderSignature);
     record.u16(zip64 ? kVersion45 : kVersion20);
-    record.u16(0);
+    record.u16(nameFlags(entry.name));
     record.u16(entry.method);
     record.u16(kFixedDosTime);
     record.u16(kFixedDosDate);
@@ -225,7 +234,7 @@ bool ZipWriter::writeCentralEntry(const CentralEntry& entry)
     record.u32(kCentralHeaderSignature);
     record.u16(zip64 ? kVersion45 : kVersion20);
     record.u16(zip64 ? kVersion45 : kVersion20);
-    record.u16(0);
+    record.u16(nameFlags(entry.name));
     record.u16(entry.method);
     record.u16(kFixedDosTime);
     record.u16(kFixedDosDate);

@@ -40,6 +40,10 @@ public:
 
     const std::string& error() const { return error_; }
 
+    // The general-purpose flags written for `name`: bit 11 (UTF-8) when it
+    // holds anything beyond ASCII, so plain names stay byte for byte as before.
+    static uint16_t nameFlags(const std::string& name);
+
     struct CentralEntry {
         std::string name;
         uint16_t method;

@@ -1,0 +1,199 @@
+#include "UnpackPlan.h"
+
+#include "EntryName.h"
+#include "NameCollision.h"
+
+namespace {
+
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+// `wideLength` receives the length in UTF-16 units. False when invalid.
+bool measureUtf8(const std::string& text, size_t& wideLength)
+{
+    wideLength = 0;
+    const size_t size = text.size();
+    for (size_t i = 0; i < size;) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t extra = 0;
+        uint32_t code = 0;
+        uint32_t minimum = 0;
+        if (lead < 0x80) {
+            ++wideLength;
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1;
+            code = lead & 0x1F;
+            minimum = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2;
+            code = lead & 0x0F;
+            minimum = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3;
+            code = lead & 0x07;
+            minimum = 0x10000;
+        } else {
+            return false;
+        }
+        if (size - i <= extra)
+            return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        wideLength += code >= 0x10000 ? 2 : 1;
+        i += extra + 1;
+    }
+    return true;
+}
+
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool equalsFolded(const std::string& text, size_t start, size_t length, const char* word)
+{
+    size_t i = 0;
+    for (; i < length && word[i] != '\0'; ++i)
+        if (lower(text[start + i]) != word[i])
+            return false;
+    return i == length && word[i] == '\0';
+}
+
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an extension
+// (spaces before it are dropped by Windows, too).
+bool isDeviceName(const std::string& name, size_t start, size_t length)
+{
+    size_t base = 0;
+    while (base < length && name[start + base] != '.')
+        ++base;
+    while (base > 0 && name[start + base - 1] == ' ')
+        --base;
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
+    for (const char* device : kDevices)
+        if (equalsFolded(name, start, base, device))
+            return true;
+    if (base == 4 && name[start + 3] >= '1' && name[start + 3] <= '9')
+        return equalsFolded(name, start, 3, "com") || equalsFolded(name, start, 3, "lpt");
+    return false;
+}
+
+// A name that Windows cannot hold as a file or folder name.
+bool isWindowsForbidden(const std::string& name)
+{
+    for (unsigned char c : name) {
+        if (c < 0x20)
+            return true;
+        switch (c) {
+        case '<': case '>': case ':': case '"': case '|': case '?': case '*':
+            return true;
+        default:
+            break;
+        }
+    }
+    size_t start = 0;
+    while (start < name.size()) {
+        size_t end = start;
+        while (end < name.size() && !isSeparator(name[end]))
+            ++end;
+        const size_t length = end - start;
+        // Empty components (a trailing separator) and "." name nothing.
+        const bool dot = length == 1 && name[start] == '.';
+        if (length > 0 && !dot) {
+            const char last = name[end - 1];
+            if (last == '.' || last == ' ')
+                return true;
+            if (isDeviceName(name, start, length))
+                return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+// The checks of one name, and its length in UTF-16 units. Every character
+// checked is ASCII, which reads the same in UTF-8 and in the code page, so
+// the stored bytes are checked as they are.
+RefusalReason checkName(const std::string& stored, bool utf8, size_t& wideLength)
+{
+    wideLength = stored.size();
+    if (utf8 && !measureUtf8(stored, wideLength))
+        return RefusalReason::InvalidUtf8;
+    if (!isSafeEntryName(stored))
+        return RefusalReason::UnsafeName;
+    if (isWindowsForbidden(stored))
+        return RefusalReason::WindowsName;
+    if (wideLength >= kMaxNameLength)
+        return RefusalReason::TooLong;
+    return RefusalReason::None;
+}
+
+} // namespace
+
+RefusalReason nameRefusal(const std::string& stored, bool utf8)
+{
+    size_t wideLength = 0;
+    return checkName(stored, utf8, wideLength);
+}
+
+UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries)
+{
+    UnpackPlan plan;
+    plan.entries.resize(entries.size());
+    std::vector<NamedEntry> named;
+    named.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const ZipEntryInfo& entry = entries[i];
+        PlannedEntry& planned = plan.entries[i];
+        const bool utf8 = (entry.flags & kUtf8NameFlag) != 0;
+        planned.encoding = utf8 ? NameEncoding::Utf8 : NameEncoding::AnsiCodePage;
+        planned.reason = checkName(entry.fileName, utf8, planned.wideLength);
+        planned.isDirectory = entry.isDirectory() ||
+                              (!entry.fileName.empty() && entry.fileName.back() == '\\');
+        named.push_back(NamedEntry{&entry.fileName, planned.isDirectory});
+    }
+
+    NameCollision collision;
+    if (findNameCollision(named, collision)) {
+        PlannedEntry& planned = plan.entries[collision.second];
+        if (planned.reason == RefusalReason::None) {
+            planned.reason = RefusalReason::NameCollision;
+            planned.collidesWith = collision.first;
+        }
+    }
+
+    plan.firstFailure = entries.size();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        PlannedEntry& planned = plan.entries[i];
+        if (planned.reason == RefusalReason::None && entries[i].isSymlink())
+            planned.reason = RefusalReason::Symlink;
+        if (planned.reason != RefusalReason::None)
+            planned.action = EntryAction::Refuse;
+        else if (planned.isDirectory)
+            planned.action = EntryAction::MakeFolder;
+        else
+            planned.action = EntryAction::WriteFile;
+        planned.makesFolders = !planned.refusedBeforeFolders();
+        planned.stagedUpdate =
+            planned.action == EntryAction::WriteFile && isStagedUpdateName(entries[i].fileName);
+        if (planned.refused() && plan.firstFailure == entries.size())
+            plan.firstFailure = i;
+    }
+    return plan;
+}
+
+const char* stubFailureText(RefusalReason reason)
+{
+    return reason == RefusalReason::Symlink ? "Unable to create symlink.  i = "
+                                            : "Unable to decompress file.  i = ";
+}
