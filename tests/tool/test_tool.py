@@ -724,8 +724,18 @@ class SignTest(ToolTestCase):
         bin_dir = self.path("bin")
         os.makedirs(bin_dir, exist_ok=True)
         for program in ("openssl", "python3"):
-            os.symlink(shutil.which(program), os.path.join(bin_dir, program))
+            if not os.path.lexists(os.path.join(bin_dir, program)):
+                os.symlink(shutil.which(program), os.path.join(bin_dir, program))
         return dict(os.environ, PATH=bin_dir)
+
+    def flipped_copy(self, source, position, name):
+        with open(source, "rb") as f:
+            data = bytearray(f.read())
+        data[position] ^= 0x55
+        target = self.path(name)
+        with open(target, "wb") as f:
+            f.write(data)
+        return target
 
     def test_sign_and_signature_states(self):
         p12 = self.path("test.p12")
@@ -738,24 +748,36 @@ class SignTest(ToolTestCase):
                                         "-o", from_p12, "--ca", self.cert],
                                 env=dict(os.environ, SIGN_PASS="s3cret"), capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
-        with open(signed, "rb") as f:
-            tampered_bytes = bytearray(f.read())
-        tampered_bytes[os.path.getsize(self.stub) + 40] ^= 0x55
-        tampered = self.path("tampered.exe")
-        with open(tampered, "wb") as f:
-            f.write(tampered_bytes)
+        tampered = self.flipped_copy(signed, os.path.getsize(self.stub) + 40, "tampered.exe")
+        # Inside the signature value, the signer info's last field: the digests still match.
+        broken = self.flipped_copy(signed, os.path.getsize(signed) - 40, "broken.exe")
+        other_cert, other_key = toolkit.make_certificate(self.dir, "other")
+        other = self.path("other.exe")
+        self.ok("sign", self.installer, "--cert", other_cert, "--key", other_key, "-o", other)
+        missing = self.path("no-such.pem")
         cases = [("valid", signed, ["--ca", self.cert], None, 0, "valid"),
                  ("valid from PKCS#12", from_p12, ["--ca", self.cert], None, 0, "valid"),
-                 ("untrusted signer", signed, [], None, 0, "invalid"),
+                 ("untrusted signer is a note", signed, [], None, 0, "untrusted"),
+                 ("untrusted signer, signature required", signed, ["--require-signature"], None, 1, "untrusted"),
+                 ("signed by another key", other, ["--ca", self.cert], None, 1, "untrusted"),
                  ("tampered", tampered, ["--ca", self.cert], None, 1, "invalid"),
+                 ("signature value flipped", broken, [], None, 1, "invalid"),
                  ("tool missing", signed, [], self.without_osslsigncode(), 0,
                   "present but not checked (tool missing)"),
-                 ("unsigned", self.installer, [], None, 0, "none")]
+                 ("tool missing, signature required", signed, ["--require-signature"],
+                  self.without_osslsigncode(), 1, "present but not checked (tool missing)"),
+                 ("unsigned", self.installer, [], None, 0, "none"),
+                 ("unsigned, signature required", self.installer, ["--require-signature"], None, 1, "none"),
+                 ("missing --ca file", signed, ["--ca", missing], None, 3, None)]
         for name, target, extra, env, code, state in cases:
             with self.subTest(case=name):
                 result = subprocess.run(TOOL + ["verify", target, "--json"] + extra, env=env,
                                         capture_output=True, text=True)
                 self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                if state is None:
+                    self.assertIn(missing, result.stderr)
+                    self.assertIn("No such file", result.stderr)
+                    continue
                 report = json.loads(result.stdout)
                 self.assertEqual(report["signature"], state)
                 self.assertEqual(report["result"], "ok" if code == 0 else "failed")
@@ -824,7 +846,7 @@ wrapper_add_installer(ProductSetup STUB "{self.stub}" PAYLOAD_DIR payload OUTPUT
         report = json.loads(self.ok("verify", installer, "--json").stdout)
         self.assertEqual(report["result"], "ok")
         self.assertEqual(sorted(e["name"] for e in report["entries"]), sorted([INNER_SETUP, "app.dll"]))
-        self.assertEqual(report["signature"], "invalid" if signing else "none")  # self-signed, not trusted here
+        self.assertEqual(report["signature"], "untrusted" if signing else "none")  # self-signed
         packed, second = build_once()
         self.assertEqual((packed, second), (False, first), "the second build repacked")
         time.sleep(0.01)

@@ -191,7 +191,8 @@ int runPack(int argc, char** argv)
         return outcome;
 
     std::string error;
-    if (!checkOutputPath(request.out, request.stub, request.folder, error))
+    if (!refuseFolderAsOutput(request.out, error) ||
+        !checkOutputPath(request.out, request.stub, request.folder, error))
         return reportFailure(kCommand, kExitRefused, error);
     MappedFile stub;
     if (!stub.open(request.stub, error))
@@ -211,7 +212,7 @@ int runPack(int argc, char** argv)
     if (!out.create(request.out, error))
         return reportFailure(kCommand, kExitIoError, error);
     if (stub.size() != 0 && !out.write(stub.data(), size_t(stub.size())))
-        return reportFailure(kCommand, kExitIoError, "cannot write '" + out.tempPath() + "'");
+        return reportFailure(kCommand, kExitIoError, out.failure());
 
     const uint64_t inputBytes = totalFileBytes(entries);
     ZipWriter writer(out, request.options);
@@ -226,7 +227,7 @@ int runPack(int argc, char** argv)
     }
     if (!writer.finish() || !out.flush())
         return reportFailure(kCommand, kExitIoError,
-                             writer.error().empty() ? "cannot write '" + out.tempPath() + "'" : writer.error());
+                             writer.error().empty() ? out.failure() : writer.error());
 
     const uint64_t outSize = out.position();
     if (outSize < kSmallestReadableImage)

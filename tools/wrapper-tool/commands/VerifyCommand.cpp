@@ -20,7 +20,7 @@ namespace {
 
 const char kCommand[] = "verify";
 const char kUsage[] =
-    "usage: wrapper-tool verify INSTALLER [--json] [--ca FILE]\n"
+    "usage: wrapper-tool verify INSTALLER [--json] [--ca FILE] [--require-signature]\n"
     "\n"
     "Reads INSTALLER the way the stub reads its own file: the archive is looked\n"
     "for before the signature block, every entry is decompressed (nothing is\n"
@@ -28,14 +28,19 @@ const char kUsage[] =
     "inner setup, a staged update, and every entry the stub would refuse; warns\n"
     "of paths too long for Windows' plain file APIs under a typical work area.\n"
     "A signature is checked with osslsigncode (WinVerifyTrust on Windows):\n"
-    "valid, invalid, or present but not checked when the tool is missing.\n"
-    "A file changed after signing fails the check; a signer not trusted\n"
-    "here is reported as invalid with a note, and does not fail it.\n"
+    "valid, untrusted, invalid, or present but not checked when the tool is\n"
+    "missing. An invalid signature (the file changed after signing, or the\n"
+    "signature itself is broken) fails the check. A signer not trusted here\n"
+    "is a note, unless --ca or --require-signature makes the check strict.\n"
     "\n"
-    "  --json      print one JSON document (entries, sizes, archive offset,\n"
-    "              SHA-256, signature state, notes and problems)\n"
-    "  --ca FILE   trust these certificates (PEM) for the signature, e.g. a\n"
-    "              test certificate\n"
+    "  --json               print one JSON document (entries, sizes, archive\n"
+    "                       offset, SHA-256, signature and signer, notes and\n"
+    "                       problems)\n"
+    "  --ca FILE            trust these certificates (PEM) for the signature,\n"
+    "                       e.g. a test certificate; a signer they do not\n"
+    "                       vouch for then fails the check\n"
+    "  --require-signature  fail unless the installer carries a signature\n"
+    "                       whose signer is trusted\n"
     "\n"
     "exit codes: 0 the stub would unpack it and start the inner setup,\n"
     "            1 it would not, 2 bad command line, 3 I/O error\n";
@@ -140,14 +145,16 @@ void checkSignatureEnd(const InstallerView& view, Findings& found)
         found.problems.push_back("the certificate table runs past the end of the file");
 }
 
-void describeSignature(const InstallerView& view, SignatureState state, const std::string& detail)
+void describeSignature(const InstallerView& view, const SignatureReport& report)
 {
-    if (view.isSigned())
-        std::printf("signature:     %s, certificate table of %llu bytes at offset %llu%s\n",
-                    signatureStateText(state), (unsigned long long)view.certificateTableSize(),
-                    (unsigned long long)view.searchSize(), detail.empty() ? "" : (" (" + detail + ")").c_str());
-    else
+    if (!view.isSigned()) {
         std::printf("signature:     none\n");
+        return;
+    }
+    const std::string detail = report.detail.empty() ? std::string() : " (" + report.detail + ")";
+    std::printf("signature:     %s, certificate table of %llu bytes at offset %llu%s\n",
+                signatureStateText(report.state), (unsigned long long)view.certificateTableSize(),
+                (unsigned long long)view.searchSize(), detail.c_str());
 }
 
 std::string jsonList(const std::vector<std::string>& items)
@@ -159,13 +166,15 @@ std::string jsonList(const std::vector<std::string>& items)
 }
 
 void printJson(const std::string& path, const InstallerView& view, const std::string& sha256,
-               SignatureState state, const Findings& found, bool ok)
+               const SignatureReport& signature, const Findings& found, bool ok)
 {
     std::string out = "{\n";
     out += "  \"installer\": " + jsonString(path) + ",\n";
     out += "  \"size\": " + std::to_string(view.fileSize()) + ",\n";
     out += "  \"sha256\": \"" + sha256 + "\",\n";
-    out += std::string("  \"signature\": \"") + signatureStateText(state) + "\",\n";
+    out += std::string("  \"signature\": \"") + signatureStateText(signature.state) + "\",\n";
+    if (!signature.detail.empty())
+        out += "  \"signature_detail\": " + jsonString(signature.detail) + ",\n";
     out += std::string("  \"archive_found\": ") + (view.archiveFound() ? "true" : "false") + ",\n";
     if (view.archiveFound()) {
         out += "  \"archive_offset\": " + std::to_string(view.reader().archiveOffset()) + ",\n";
@@ -201,35 +210,39 @@ void printJson(const std::string& path, const InstallerView& view, const std::st
 int runVerify(int argc, char** argv)
 {
     ParsedArguments args;
-    const int outcome = parseCommand(argc, argv, kCommand, kUsage, {{"--json", false}, {"--ca", true}}, 1,
-                                     "INSTALLER", args);
+    const int outcome =
+        parseCommand(argc, argv, kCommand, kUsage,
+                     {{"--json", false}, {"--ca", true}, {"--require-signature", false}}, 1, "INSTALLER", args);
     if (outcome >= 0)
         return outcome;
 
     std::string error;
     const std::string& path = args.positional[0];
     const bool json = args.has("--json");
+    const std::string& trusted = args.value("--ca");
+    if (args.has("--ca") && !trustFileReadable(trusted, error))
+        return reportFailure(kCommand, kExitIoError, error);
     InstallerView view;
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
-    std::string detail;
-    bool altered = false;
-    const SignatureState signature = checkSignature(path, view.isSigned(), args.value("--ca"), detail, altered);
+    const SignatureReport signature = checkSignature(path, view.certificateTable(), view.certificateTableBytes(), trusted);
     const std::string sha256 = json ? fileSha256(path) : std::string();
 
     Findings found;
     // Whole-file problems first: the stub is a PE file and reads one archive.
     if (!isPeImage(view.data(), view.fileSize()))
         found.problems.push_back("not a Windows executable (no PE header)");
-    // A file changed after signing fails; a signer this machine does not
-    // trust is told, since the stub runs either way and trust is the
-    // target machine's matter.
-    if (signature == SignatureState::Invalid && altered)
-        found.problems.push_back("the signature is invalid: " + detail);
-    else if (signature == SignatureState::Invalid)
-        found.notes.push_back("the signature does not verify here (" + detail +
-                              "); for a test certificate, trust it with --ca FILE");
     checkSignatureEnd(view, found);
+    // A broken signature fails; a signer this machine does not trust is
+    // told, since the stub runs either way and trust is the target
+    // machine's matter, unless the caller asked for trust.
+    const bool required = args.has("--require-signature");
+    const std::string signatureFailure = signatureProblem(signature, required || args.has("--ca"), required);
+    if (!signatureFailure.empty())
+        found.problems.push_back(signatureFailure);
+    else if (signature.state == SignatureState::Untrusted)
+        found.notes.push_back("the signer is not trusted here (" + signature.detail +
+                              "); for a test certificate, trust it with --ca FILE");
     if (view.holdsEarlierArchive())
         found.problems.push_back("two archives appended one after the other; the stub reads only the last: "
                                  "pack the bare stub");
@@ -245,7 +258,7 @@ int runVerify(int argc, char** argv)
             return kExitRefused;
         }
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
-        describeSignature(view, signature, detail);
+        describeSignature(view, signature);
         std::printf("archive:       not found\n");
         std::printf("result:        FAILED, %s\n", reason.c_str());
         return reportFailure(kCommand, kExitRefused, reason);
@@ -253,7 +266,7 @@ int runVerify(int argc, char** argv)
     ZipReader& reader = view.reader();
     if (!json) {
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
-        describeSignature(view, signature, detail);
+        describeSignature(view, signature);
         std::printf("archive:       found at offset %llu%s, %zu entries%s\n",
                     (unsigned long long)reader.archiveOffset(),
                     view.isSigned() ? " (before the signature block)" : "", reader.entries().size(),

@@ -82,9 +82,11 @@ struct Handle {
 
 } // namespace
 
-int runProgram(const std::vector<std::string>& command, std::string& output)
+int runProgram(const std::vector<std::string>& command, std::string& output, const std::string& input)
 {
     output.clear();
+    if (!input.empty())
+        return -1;
     std::wstring line;
     for (const std::string& argument : command)
         line += (line.empty() ? L"" : L" ") + quoteArgument(widePath(argument));
@@ -119,14 +121,44 @@ int runProgram(const std::vector<std::string>& command, std::string& output)
 
 #else
 
-int runProgram(const std::vector<std::string>& command, std::string& output)
+namespace {
+
+// A pipe already holding `input`, its write end closed: the child reads it
+// to the end. Written before the child starts, so no SIGPIPE can reach us.
+int inputPipe(const std::string& input)
+{
+    int ends[2];
+    if (input.size() > kLargestProgramInput || pipe(ends) != 0)
+        return -1;
+    const bool written = write(ends[1], input.data(), input.size()) == ssize_t(input.size());
+    close(ends[1]);
+    if (!written) {
+        close(ends[0]);
+        return -1;
+    }
+    return ends[0];
+}
+
+} // namespace
+
+int runProgram(const std::vector<std::string>& command, std::string& output, const std::string& input)
 {
     output.clear();
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
+    const int inputEnd = input.empty() ? -1 : inputPipe(input);
+    if (!input.empty() && inputEnd < 0)
         return -1;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        if (inputEnd >= 0)
+            close(inputEnd);
+        return -1;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (inputEnd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, inputEnd, 0);
+        posix_spawn_file_actions_addclose(&actions, inputEnd);
+    }
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
     posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
@@ -139,6 +171,8 @@ int runProgram(const std::vector<std::string>& command, std::string& output)
     int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeEnds[1]);
+    if (inputEnd >= 0)
+        close(inputEnd);
     if (started != 0) {
         close(pipeEnds[0]);
         return -1;
