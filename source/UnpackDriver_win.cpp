@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "AnsiText_win.h"
 #include "EntryName.h"
 #include "EntryFile_win.h"
 #include "FileMapping_win.h"
@@ -18,21 +19,6 @@
 namespace {
 
 const char* const kFunction = "unpackEmbeddedZip";
-
-// Folders and the file are made from the same reading of the name's bytes:
-// the ANSI code page, as the C runtime reads a narrow name.
-std::wstring ansiToWide(const std::string& name)
-{
-    if (name.empty())
-        return std::wstring();
-    const int length = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
-                                           nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), &wide[0], length);
-    return wide;
-}
 
 void logEntryFailure(const char* what, uint32_t index, const std::string& name)
 {
@@ -69,6 +55,8 @@ bool unpackEntry(ZipReader& reader, uint32_t index, bool collides, bool* stagedU
         logEntryFailure("Unable to decompress file.  i = ", index, entry.fileName);
         return false;
     }
+    // Folders and the file are made from the same reading of the name's
+    // bytes: the ANSI code page, as the C runtime reads a narrow name.
     createDirectories(ansiToWide(entry.fileName), entry.isDirectory());
     if (entry.isSymlink()) {
         logEntryFailure("Unable to create symlink.  i = ", index, entry.fileName);

@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "CommandLine.h"
+#include "Owned_win.h"
 #include "platform/WidePath.h"
 #else
 #include <spawn.h>
@@ -49,69 +51,35 @@ bool programOnPath(const std::string& name)
 
 #ifdef _WIN32
 
-namespace {
-
-// One argument quoted the way the C runtime's argv parser reads it back.
-std::wstring quoteArgument(const std::wstring& argument)
-{
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
-        return argument;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-
-struct Handle {
-    HANDLE value = nullptr;
-    ~Handle()
-    {
-        if (value != nullptr && value != INVALID_HANDLE_VALUE)
-            CloseHandle(value);
-    }
-};
-
-} // namespace
-
 int runProgram(const std::vector<std::string>& command, std::string& output, const std::string& input)
 {
     output.clear();
     if (!input.empty())
         return -1;
-    std::wstring line;
+    ArgumentVector arguments;
     for (const std::string& argument : command)
-        line += (line.empty() ? L"" : L" ") + quoteArgument(widePath(argument));
+        arguments.push_back(widePath(argument));
+    std::wstring line = buildCommandLine(arguments);
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    Handle readEnd, writeEnd;
-    if (!CreatePipe(&readEnd.value, &writeEnd.value, &inherit, 0))
+    UniqueHandle readEnd, writeEnd;
+    if (!CreatePipe(readEnd.receive(), writeEnd.receive(), &inherit, 0))
         return -1;
-    SetHandleInformation(readEnd.value, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd.value;
-    startup.hStdError = writeEnd.value;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         return -1;
-    Handle processHandle, threadHandle;
-    processHandle.value = process.hProcess;
-    threadHandle.value = process.hThread;
-    CloseHandle(writeEnd.value);
-    writeEnd.value = nullptr;
+    UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    // Our copy of the write end closed, the read below ends with the child.
+    writeEnd.reset();
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(readEnd.value, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
         output.append(buffer, got);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 1;
