@@ -639,7 +639,9 @@ class SafeOutputTest(ToolTestCase):
         cases = [("stub is the output", self.stub, self.stub, "the stub itself"),
                  ("output inside the payload", self.stub, self.path("in", "out.exe"), "inside the payload"),
                  ("stub not a PE file", not_pe, self.path("o.exe"), "not a Windows executable"),
-                 ("installer as stub", installer, self.path("o.exe"), "already carries a payload")]
+                 ("installer as stub", installer, self.path("o.exe"), "already carries a payload"),
+                 ("output is a folder", self.stub, self.path("folder"), "is a folder")]
+        os.makedirs(self.path("folder"))
         for name, stub, out, message in cases:
             with self.subTest(case=name):
                 before = toolkit.tree_bytes(self.dir)
@@ -690,7 +692,7 @@ class SafeOutputTest(ToolTestCase):
                                                                                      + bytes(range(48, 54)))
                                       for i in range(8)})
         out = self.path("out.exe")
-        for number in (signal.SIGINT, signal.SIGTERM):
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE):
             with self.subTest(signal=number.name):
                 with open(out, "wb") as f:
                     f.write(b"previous installer")
@@ -706,6 +708,135 @@ class SafeOutputTest(ToolTestCase):
                 self.assertEqual(sorted(os.listdir(self.dir)), ["in", "out.exe", "stub.exe"])
                 with open(out, "rb") as f:
                     self.assertEqual(f.read(), b"previous installer")
+
+
+class ExtractSafetyTest(ToolTestCase):
+    """extract writes only inside DIR, keeps what is there unless told, removes
+    a file that fails its check, and --test writes nothing."""
+
+    def setUp(self):
+        super().setUp()
+        self.data = b"D" * 5000 + b"end-of-data"
+        toolkit.make_payload(self.path("in"), {"empty.txt": b"", "sub/deeper/inner.txt": b"inner",
+                                               "data.bin": self.data})
+        self.installer = self.path("installer.exe")
+        self.pack(self.path("in"), self.installer, "--level", "0")
+
+    def test_planted_links_are_not_followed(self):
+        outside = self.path("outside")
+        toolkit.write_file(outside, "victim.txt", b"victim")
+        victim = os.path.join(outside, "victim.txt")
+        cases = [("file link", "empty.txt", "../outside/victim.txt", [], 1),
+                 ("file link, --overwrite", "empty.txt", "../outside/victim.txt", ["--overwrite"], 0),
+                 ("folder link", "sub/deeper", "../../outside", [], 1),
+                 ("folder link, --overwrite", "sub/deeper", "../../outside", ["--overwrite"], 1),
+                 ("folder link, --skip-existing", "sub/deeper", "../../outside", ["--skip-existing"], 1)]
+        for number, (name, link, target, options, code) in enumerate(cases):
+            with self.subTest(case=name):
+                dest = self.path(f"x{number}")
+                planted = os.path.join(dest, *link.split("/"))
+                os.makedirs(os.path.dirname(planted), exist_ok=True)
+                os.symlink(target, planted)
+                result = run_tool("extract", self.installer, dest, *options)
+                self.assertEqual(result.returncode, code, result.stderr)
+                if code:
+                    self.assertIn(os.path.join(dest, link), result.stderr)
+                else:  # the link itself was replaced by the entry's file
+                    self.assertFalse(os.path.islink(planted))
+                    with open(planted, "rb") as f:
+                        self.assertEqual(f.read(), b"")
+                with open(victim, "rb") as f:
+                    self.assertEqual(f.read(), b"victim")
+                self.assertEqual(os.listdir(outside), ["victim.txt"])
+
+    def test_existing_files(self):
+        cases = [([], 1, b"old", "--overwrite"),
+                 (["--skip-existing"], 0, b"old", "kept 1 existing"),
+                 (["--overwrite"], 0, None, "extracted"),
+                 (["--overwrite", "--skip-existing"], 2, b"old", "not both")]
+        for number, (options, code, expected, message) in enumerate(cases):
+            with self.subTest(options=options):
+                dest = self.path(f"x{number}")
+                toolkit.write_file(dest, "data.bin", b"old")
+                result = run_tool("extract", self.installer, dest, *options)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(message, result.stdout + result.stderr)
+                if code == 1:
+                    self.assertIn(os.path.join(dest, "data.bin"), result.stderr)
+                with open(os.path.join(dest, "data.bin"), "rb") as f:
+                    self.assertEqual(f.read(), expected or self.data)
+
+    def test_failed_check_removes_the_file_and_test_writes_nothing(self):
+        with open(self.installer, "rb") as f:
+            image = bytearray(f.read())
+        image[image.index(b"end-of-data") - 100] ^= 0x55
+        damaged = self.path("damaged.exe")
+        with open(damaged, "wb") as f:
+            f.write(image)
+        cases = [(["extract", damaged, self.path("x")], 1, ["x"]),
+                 (["extract", self.installer, "--test"], 0, []),
+                 (["extract", damaged, "--test"], 1, []),
+                 (["extract", self.installer, self.path("x2"), "--test"], 2, [])]
+        for args, code, created in cases:
+            with self.subTest(args=args):
+                before = set(os.listdir(self.dir))
+                result = run_tool(*args)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                self.assertEqual(sorted(set(os.listdir(self.dir)) - before), created)
+                if code == 1:
+                    self.assertIn("data.bin", result.stderr)
+        self.assertFalse(os.path.exists(self.path("x", "data.bin")))
+        self.assertTrue(os.path.exists(self.path("x", INNER_SETUP)))  # written before it, and kept
+
+
+FAKE_SIGNER = """#!{python}
+import os, sys, time
+with open(os.environ["FAKE_SIGNER_LOG"] + ".part", "w") as log:
+    log.write(repr(sys.argv) + "\\n" + sys.stdin.read() + "\\n" + str(os.getpid()))
+os.rename(os.environ["FAKE_SIGNER_LOG"] + ".part", os.environ["FAKE_SIGNER_LOG"])
+with open(sys.argv[sys.argv.index("-out") + 1], "wb") as out:
+    out.write(b"half-signed")
+time.sleep(60)
+"""
+
+
+class SignalTest(ToolTestCase):
+    """A signal that ends sign leaves no temporary and no password anywhere;
+    the password reaches the signer on its standard input only."""
+
+    def test_signals_during_sign(self):
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha"})
+        installer = self.path("installer.exe")
+        self.pack(self.path("in"), installer)
+        toolkit.write_file(self.dir, "key.p12", b"not really a key")
+        logs = tempfile.mkdtemp(prefix="fake-signer-")
+        self.addCleanup(shutil.rmtree, logs, True)
+        bin_dir = os.path.join(logs, "bin")
+        toolkit.write_file(bin_dir, "osslsigncode", FAKE_SIGNER.format(python=sys.executable).encode())
+        os.chmod(os.path.join(bin_dir, "osslsigncode"), 0o755)
+        password = "pa55-Secret-word"
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE):
+            with self.subTest(signal=number.name):
+                before = toolkit.tree_bytes(self.dir)
+                log = os.path.join(logs, number.name)
+                env = dict(os.environ, PATH=bin_dir, SIGN_PASS=password, FAKE_SIGNER_LOG=log)
+                process = subprocess.Popen(TOOL + ["sign", installer, "--pkcs12", self.path("key.p12"),
+                                                   "--password-env", "SIGN_PASS", "-o", self.path("out.exe")],
+                                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                deadline = time.monotonic() + 30
+                while not os.path.exists(log) and process.poll() is None and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                self.assertTrue(os.path.exists(log), "the signer never started")
+                time.sleep(0.2)  # the signer has written its half of the output
+                process.send_signal(number)
+                self.assertEqual(process.wait(timeout=30), -number)
+                self.assertEqual(toolkit.tree_bytes(self.dir), before)
+                with open(log) as f:
+                    argv, given, pid = f.read().split("\n")
+                self.assertNotIn(password, argv)
+                self.assertEqual(given, password)
+                with self.assertRaises(ProcessLookupError):  # stopped with the tool
+                    os.kill(int(pid), 0)
 
 
 @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
@@ -786,20 +917,32 @@ class SignTest(ToolTestCase):
     def test_sign_refusals_keep_the_input(self):
         signed = self.path("signed.exe")
         self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", signed)
-        cases = [("already signed", [signed, "--cert", self.cert, "--key", self.key], None, 1),
-                 ("bare stub", [self.stub, "--cert", self.cert, "--key", self.key], None, 1),
-                 ("wrong key", [self.installer, "--cert", self.cert, "--key", self.cert], None, 3),
+        p12 = self.path("test.p12")
+        subprocess.run(["openssl", "pkcs12", "-export", "-in", self.cert, "-inkey", self.key, "-out", p12,
+                        "-passout", "pass:right"], check=True, capture_output=True)
+        os.makedirs(self.path("folder"))
+        wrong_password = dict(os.environ, SIGN_PASS="wrong")
+        cases = [("already signed", [signed, "--cert", self.cert, "--key", self.key], None, 1, "signed already"),
+                 ("bare stub", [self.stub, "--cert", self.cert, "--key", self.key], None, 1, "no archive"),
+                 ("wrong key", [self.installer, "--cert", self.cert, "--key", self.cert], None, 3, "osslsigncode"),
+                 ("wrong password", [self.installer, "--pkcs12", p12, "--password-env", "SIGN_PASS"],
+                  wrong_password, 3, "(Wrong password?)"),
+                 ("output is a folder", [self.installer, "--cert", self.cert, "--key", self.key,
+                                         "-o", self.path("folder")], None, 1, "is a folder"),
+                 ("--ca file missing", [self.installer, "--cert", self.cert, "--key", self.key,
+                                        "--ca", self.path("none.pem")], None, 3, "No such file"),
                  ("tool missing", [self.installer, "--cert", self.cert, "--key", self.key],
-                  self.without_osslsigncode(), 3),
+                  self.without_osslsigncode(), 3, "not found"),
                  ("password variable unset", [self.installer, "--pkcs12", self.cert, "--password-env", "NO_SUCH_VAR"],
-                  None, 2),
-                 ("no key given", [self.installer], None, 2)]
-        for name, args, env, code in cases:
+                  None, 2, "NO_SUCH_VAR"),
+                 ("store off Windows", [self.installer, "--thumbprint", "ab" * 20], None, 2, "certificate store"),
+                 ("no key given", [self.installer], None, 2, "give one of")]
+        for name, args, env, code, message in cases:
             with self.subTest(case=name):
                 before = toolkit.tree_bytes(self.dir)
                 result = subprocess.run(TOOL + ["sign"] + args, env=env, capture_output=True, text=True)
                 self.assertEqual(result.returncode, code, result.stderr)
-                self.assertTrue(result.stderr.strip())
+                self.assertIn(message, result.stderr)
                 self.assertEqual(toolkit.tree_bytes(self.dir), before)
 
 
@@ -878,6 +1021,24 @@ class WindowsSmokeTest(ToolTestCase):
                 self.assertIn("result:        OK", self.ok("verify", out).stdout)
                 self.ok("extract", out, self.path("x" + level))
                 self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x" + level)))
+
+    def test_windows_refusals(self):
+        """What only the Windows build decides: signtool never gets a password,
+        and extract keeps existing files there too."""
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha"})
+        out = self.path("out.exe")
+        self.pack(self.path("in"), out, "--quiet")
+        self.ok("extract", out, self.path("x"))
+        cases = [(["sign", out, "--pkcs12", self.path("k.p12"), "--password-env", "PASS"], 2, "--thumbprint"),
+                 (["sign", out, "--cert", self.path("c.pem"), "--key", self.path("k.pem")], 2, "no PEM key"),
+                 (["extract", out, self.path("x")], 1, "--overwrite"),
+                 (["extract", out, self.path("x"), "--overwrite"], 0, ""),
+                 (["extract", out, "--test"], 0, "")]
+        for args, code, message in cases:
+            with self.subTest(args=args[:1] + args[2:]):
+                result = run_tool(*args)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                self.assertIn(message, result.stderr)
 
 
 if __name__ == "__main__":

@@ -16,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/InterruptCleanup.h"
+
 extern char** environ;
 #endif
 
@@ -135,9 +137,23 @@ int runProgram(const std::vector<std::string>& command, std::string& output, con
     for (const std::string& argument : command)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    // The child starts with no signal held back, whatever we hold here.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t child = 0;
-    int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    int started = 0;
+    {
+        SignalsHeld held;
+        started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+        if (started == 0)
+            stopOnInterrupt(child);
+    }
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     close(pipeEnds[1]);
     if (inputEnd >= 0)
         close(inputEnd);
@@ -153,6 +169,7 @@ int runProgram(const std::vector<std::string>& command, std::string& output, con
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    stopOnInterrupt(0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

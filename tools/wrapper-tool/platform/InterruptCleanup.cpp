@@ -12,6 +12,7 @@
 #define writeStderr(text, size) _write(2, text, unsigned(size))
 #else
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #define writeStderr(text, size) (void)!write(2, text, size)
 #endif
@@ -22,6 +23,9 @@ namespace {
 char pendingPath[4096];
 char pendingFolder[4096];
 volatile std::sig_atomic_t armed = 0;
+#ifndef _WIN32
+volatile pid_t runningChild = 0;
+#endif
 bool installed = false;
 
 #ifdef _WIN32
@@ -32,6 +36,13 @@ const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 extern "C" void onInterrupt(int signalNumber)
 {
+#ifndef _WIN32
+    const pid_t child = runningChild;
+    if (child > 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+#endif
     if (armed) {
         armed = 0;
 #ifdef _WIN32
@@ -78,6 +89,13 @@ void forgetOnInterrupt()
 {
     armed = 0;
 }
+
+#ifndef _WIN32
+void stopOnInterrupt(pid_t child)
+{
+    runningChild = child;
+}
+#endif
 
 #ifdef _WIN32
 SignalsHeld::SignalsHeld() {}

@@ -15,6 +15,13 @@ void removeOnInterrupt(const std::string& tempPath, const std::string& folder = 
 // The temporary was renamed or removed: nothing to do on a signal any more.
 void forgetOnInterrupt();
 
+#ifndef _WIN32
+// A program started for us (osslsigncode) that may be writing the
+// temporary: on such a signal it is stopped and waited for first, so it
+// cannot write the temporary again after it was removed. 0: none.
+void stopOnInterrupt(pid_t child);
+#endif
+
 // Holds those signals back while alive (not on Windows), so that creating a
 // file and arming its removal happen as one step.
 class SignalsHeld {

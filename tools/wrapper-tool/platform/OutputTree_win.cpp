@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "Owned_win.h"
 #include "platform/WidePath.h"
