@@ -101,10 +101,12 @@ int unpack(ZipReader& reader, OutputTree* tree, const std::string& root, Existin
                                  entryLabel(i, entry.fileName) + ": refused, name would leave " + root);
         // As in the stub, folders come first, also for an entry refused next.
         std::string folderError;
-        const bool foldersMade =
-            tree == nullptr || tree->createFolders(entry.fileName, entry.isDirectory(), folderError);
-        if (!foldersMade && folderError.compare(0, 7, "refused") == 0)
+        const OutputTree::Outcome folders = tree == nullptr ? OutputTree::Outcome::Created
+                                                            : tree->createFolders(entry.fileName, entry.isDirectory(),
+                                                                                  folderError);
+        if (folders == OutputTree::Outcome::Refused)
             return reportFailure(kCommand, kExitRefused, entryLabel(i, entry.fileName) + ": " + folderError);
+        const bool foldersMade = folders == OutputTree::Outcome::Created;
         if (kind == EntryKind::Symlink)
             return reportFailure(kCommand, kExitRefused,
                                  entryLabel(i, entry.fileName) + ": refused, symbolic link");

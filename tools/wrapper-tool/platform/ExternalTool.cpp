@@ -23,6 +23,23 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
+std::vector<std::string> outputLines(const std::string& output)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        std::string line = output.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
 bool programOnPath(const std::string& name)
 {
     const char* path = std::getenv("PATH");

@@ -14,5 +14,8 @@ constexpr size_t kLargestProgramInput = 60000;
 int runProgram(const std::vector<std::string>& command, std::string& output,
                const std::string& input = std::string());
 
+// A program's output as lines, without their line ends ("\n" or "\r\n").
+std::vector<std::string> outputLines(const std::string& output);
+
 // Whether `name` is found on PATH (with ".exe" on Windows).
 bool programOnPath(const std::string& name);

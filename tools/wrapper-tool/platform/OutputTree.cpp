@@ -109,21 +109,24 @@ private:
 struct OutputTree::State {
     Descriptor root;
 
-    // The folder holding `names[0..count)`, opened part by part from the root.
-    int openFolder(const std::vector<std::string>& names, size_t count, bool create, const OutputTree& tree,
+    // The folder holding `names[0..count)`, opened part by part from the
+    // root; -1 with `refused` telling a link in the way from a system error.
+    int openFolder(const std::vector<std::string>& names, size_t count, const OutputTree& tree, bool& refused,
                    std::string& error) const
     {
+        refused = false;
         Descriptor current(dup(root.get()));
         std::string walked;
         for (size_t i = 0; i < count && current.get() >= 0; ++i) {
             walked += (walked.empty() ? "" : "/") + names[i];
-            if (create && mkdirat(current.get(), names[i].c_str(), 0777) != 0 && errno != EEXIST) {
+            if (mkdirat(current.get(), names[i].c_str(), 0777) != 0 && errno != EEXIST) {
                 error = "cannot create '" + tree.shown(walked) + "': " + std::strerror(errno);
                 return -1;
             }
             const int next = openat(current.get(), names[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (next < 0) {
-                error = isLink(current.get(), names[i])
+                refused = isLink(current.get(), names[i]);
+                error = refused
                             ? "refused '" + tree.shown(walked) + "': a symbolic link is there; it is not followed"
                             : "cannot open '" + tree.shown(walked) + "': " + std::strerror(errno);
                 return -1;
@@ -156,12 +159,13 @@ bool OutputTree::open(const std::string& root, std::string& error)
     return true;
 }
 
-bool OutputTree::createFolders(const std::string& relative, bool includingLast, std::string& error)
+OutputTree::Outcome OutputTree::createFolders(const std::string& relative, bool includingLast, std::string& error)
 {
     const std::vector<std::string> names = parts(relative);
     const size_t count = includingLast || names.empty() ? names.size() : names.size() - 1;
-    Descriptor folder(state_->openFolder(names, count, true, *this, error));
-    return folder.get() >= 0;
+    bool refused = false;
+    Descriptor folder(state_->openFolder(names, count, *this, refused, error));
+    return folder.get() >= 0 ? Outcome::Created : refused ? Outcome::Refused : Outcome::Failed;
 }
 
 OutputTree::Outcome OutputTree::createFile(const std::string& relative, ExistingFiles existing,
@@ -172,9 +176,10 @@ OutputTree::Outcome OutputTree::createFile(const std::string& relative, Existing
         error = "refused '" + shown(relative) + "': no file name";
         return Outcome::Refused;
     }
-    Descriptor folder(state_->openFolder(names, names.size() - 1, true, *this, error));
+    bool refused = false;
+    Descriptor folder(state_->openFolder(names, names.size() - 1, *this, refused, error));
     if (folder.get() < 0)
-        return error.compare(0, 7, "refused") == 0 ? Outcome::Refused : Outcome::Failed;
+        return refused ? Outcome::Refused : Outcome::Failed;
     const std::string& name = names.back();
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = openat(folder.get(), name.c_str(), flags, 0666);
@@ -182,14 +187,9 @@ OutputTree::Outcome OutputTree::createFile(const std::string& relative, Existing
         struct stat info;
         const bool folderThere = fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                                  S_ISDIR(info.st_mode);
-        if (existing == ExistingFiles::Skip)
-            return Outcome::Skipped;
-        if (existing == ExistingFiles::Refuse || folderThere) {
-            error = "refused '" + shown(relative) + "': " +
-                    (folderThere ? std::string("a folder is there")
-                                 : "it exists; give --overwrite to replace it or --skip-existing to keep it");
-            return Outcome::Refused;
-        }
+        const Outcome policy = existingFile(relative, existing, folderThere, error);
+        if (policy != Outcome::Created)
+            return policy;
         // Replaced, not written through: a link goes, its target stays as it was.
         if (unlinkat(folder.get(), name.c_str(), 0) == 0)
             fd = openat(folder.get(), name.c_str(), flags, 0666);

@@ -31,11 +31,14 @@ public:
     // Creates the folder (and its parents) if needed and opens it.
     bool open(const std::string& root, std::string& error);
 
+    // Refused: a link or something else in the way that is not ours to
+    // touch; Failed: the system said no (its reason in the error).
+    enum class Outcome { Created, Skipped, Refused, Failed };
+
     // Creates the folders of `relative` ('/'-separated, checked already to
     // stay inside), all of them when `includingLast`, else all but its last part.
-    bool createFolders(const std::string& relative, bool includingLast, std::string& error);
+    Outcome createFolders(const std::string& relative, bool includingLast, std::string& error);
 
-    enum class Outcome { Created, Skipped, Refused, Failed };
     // A new file at `relative`; an existing one is refused, skipped or
     // replaced (a link there is replaced, never written through).
     Outcome createFile(const std::string& relative, ExistingFiles existing, std::unique_ptr<TreeFile>& file,
@@ -45,6 +48,20 @@ public:
     std::string shown(const std::string& relative) const;
 
 private:
+    // The policy for a name that is taken; Created means "replace it".
+    Outcome existingFile(const std::string& relative, ExistingFiles existing, bool folderThere,
+                         std::string& error) const
+    {
+        if (existing == ExistingFiles::Skip)
+            return Outcome::Skipped;
+        if (existing == ExistingFiles::Overwrite && !folderThere)
+            return Outcome::Created;
+        error = "refused '" + shown(relative) + "': " +
+                (folderThere ? std::string("a folder is there")
+                             : "it exists; give --overwrite to replace it or --skip-existing to keep it");
+        return Outcome::Refused;
+    }
+
     struct State;
     std::unique_ptr<State> state_;
     std::string root_;

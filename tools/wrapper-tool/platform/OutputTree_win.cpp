@@ -85,7 +85,7 @@ bool OutputTree::open(const std::string& root, std::string& error)
     return true;
 }
 
-bool OutputTree::createFolders(const std::string& relative, bool includingLast, std::string& error)
+OutputTree::Outcome OutputTree::createFolders(const std::string& relative, bool includingLast, std::string& error)
 {
     const fs::path names = fs::u8path(relative);
     std::vector<fs::path> parts(names.begin(), names.end());
@@ -98,38 +98,34 @@ bool OutputTree::createFolders(const std::string& relative, bool includingLast, 
         walked += (walked.empty() ? "" : "/") + part.u8string();
         if (!CreateDirectoryW(current.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
             error = "cannot create '" + shown(walked) + "': " + systemReason(GetLastError());
-            return false;
+            return Outcome::Failed;
         }
         const DWORD attributes = GetFileAttributesW(current.c_str());
         if (isReparsePoint(attributes)) {
             error = "refused '" + shown(walked) + "': a link is there; it is not followed";
-            return false;
+            return Outcome::Refused;
         }
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             error = "cannot create '" + shown(walked) + "': a file is there";
-            return false;
+            return Outcome::Failed;
         }
     }
-    return true;
+    return Outcome::Created;
 }
 
 OutputTree::Outcome OutputTree::createFile(const std::string& relative, ExistingFiles existing,
                                            std::unique_ptr<TreeFile>& file, std::string& error)
 {
-    if (!createFolders(relative, false, error))
-        return error.compare(0, 7, "refused") == 0 ? Outcome::Refused : Outcome::Failed;
+    const Outcome folders = createFolders(relative, false, error);
+    if (folders != Outcome::Created)
+        return folders;
     const std::wstring path = (state_->root / fs::u8path(relative)).wstring();
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         const bool folderThere = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isReparsePoint(attributes);
-        if (existing == ExistingFiles::Skip)
-            return Outcome::Skipped;
-        if (existing == ExistingFiles::Refuse || folderThere) {
-            error = "refused '" + shown(relative) + "': " +
-                    (folderThere ? std::string("a folder is there")
-                                 : "it exists; give --overwrite to replace it or --skip-existing to keep it");
-            return Outcome::Refused;
-        }
+        const Outcome policy = existingFile(relative, existing, folderThere, error);
+        if (policy != Outcome::Created)
+            return policy;
         // The link itself goes, its target stays as it was.
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             RemoveDirectoryW(path.c_str());

@@ -107,12 +107,7 @@ namespace {
 std::string failureReason(const std::string& output)
 {
     std::string failure;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        if (end == std::string::npos)
-            end = output.size();
-        std::string line = output.substr(start, end - start);
+    for (const std::string& line : outputLines(output)) {
         size_t error = line.find("Error: ");
         if (error != std::string::npos)
             return line.substr(error + 7);
@@ -121,7 +116,6 @@ std::string failureReason(const std::string& output)
             return line.substr(error + 14);
         if (line.find("fail") != std::string::npos)
             failure = line;
-        start = end + 1;
     }
     return failure;
 }

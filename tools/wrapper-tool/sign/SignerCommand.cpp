@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/ExternalTool.h"
+
 const char* signerName(Signer signer)
 {
     return signer == Signer::Signtool ? "signtool" : "osslsigncode";
@@ -77,14 +79,8 @@ std::vector<std::string> signerCommand(const SignRequest& request, Signer signer
 
 std::string signerReason(const std::string& output)
 {
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        if (end == std::string::npos)
-            end = output.size();
-        std::string line = output.substr(start, end - start);
-        start = end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+    for (std::string line : outputLines(output)) {
+        while (!line.empty() && line.back() == ' ')
             line.pop_back();
         // OpenSSL's queue ("40F0...:error:...") repeats the reason in its own terms.
         if (line.empty() || line.find(":error:") != std::string::npos || line == "Failed")
