@@ -708,6 +708,13 @@ class SafeOutputTest(ToolTestCase):
                 self.assertEqual(sorted(os.listdir(self.dir)), ["in", "out.exe", "stub.exe"])
                 with open(out, "rb") as f:
                     self.assertEqual(f.read(), b"previous installer")
+        # `pack ... 2>&1 | head -n1`: the reader quits after the first progress line.
+        process = subprocess.Popen(TOOL + ["pack", self.stub, source, "-o", out, "--level", "12", "-j", "1"],
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        process.stdout.readline()
+        process.stdout.close()
+        self.assertEqual(process.wait(timeout=60), -signal.SIGPIPE)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["in", "out.exe", "stub.exe"])
 
 
 class ExtractSafetyTest(ToolTestCase):
@@ -913,6 +920,33 @@ class SignTest(ToolTestCase):
                 self.assertEqual(report["signature"], state)
                 self.assertEqual(report["result"], "ok" if code == 0 else "failed")
         self.assertIn("signature:     valid", self.ok("verify", signed, "--ca", self.cert).stdout)
+
+    def test_signer_details(self):
+        tsa_key, tsa_cert = self.path("tsa-key.pem"), self.path("tsa-cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", tsa_key, "-out",
+                        tsa_cert, "-days", "2", "-subj", "/CN=test TSA",
+                        "-addext", "extendedKeyUsage=critical,timeStamping"], check=True, capture_output=True)
+        plain, stamped = self.path("plain.exe"), self.path("stamped.exe")
+        self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", plain)
+        # osslsigncode's built-in time-stamping authority, at a fixed time.
+        subprocess.run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-h", "sha256",
+                        "-TSA-certs", tsa_cert, "-TSA-key", tsa_key, "-TSA-time", "1700000000",
+                        "-in", self.installer, "-out", stamped], check=True, capture_output=True)
+        thumbprints = {}
+        for digest in ("sha1", "sha256"):
+            line = subprocess.run(["openssl", "x509", "-in", self.cert, "-noout", "-fingerprint", "-" + digest],
+                                  check=True, capture_output=True, text=True).stdout
+            thumbprints[digest] = line.strip().split("=", 1)[1].replace(":", "")
+        for target, timestamp in ((plain, None), (stamped, "2023-11-14 22:13:20 UTC")):
+            with self.subTest(timestamp=timestamp):
+                signer = json.loads(self.ok("verify", target, "--json", "--ca", self.cert).stdout)["signer"]
+                self.assertEqual(signer["subject"], "/CN=wrapper-tool test")
+                self.assertEqual((signer["sha1"], signer["sha256"]), (thumbprints["sha1"], thumbprints["sha256"]))
+                self.assertRegex(signer["signing_time"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
+                self.assertEqual(signer["timestamp"], timestamp)
+                text = self.ok("verify", target, "--ca", self.cert).stdout
+                self.assertIn("thumbprint:    SHA-1 " + thumbprints["sha1"], text)
+                self.assertIn("timestamp:     " + (timestamp or "none"), text)
 
     def test_sign_refusals_keep_the_input(self):
         signed = self.path("signed.exe")
