@@ -92,6 +92,13 @@ TEST(SignOptions, SignerReasonIsItsFirstOwnLine)
         EXPECT_EQ(signerReason(c.first), c.second);
 }
 
+TEST(ScratchFile, MessagesNameTheUsersFile)
+{
+    EXPECT_EQ(underUserName("cannot map 'o.exe.tmp7': No space left on device, 'o.exe.tmp7'", "o.exe.tmp7", "o.exe"),
+              "cannot map 'o.exe': No space left on device, 'o.exe'");
+    EXPECT_EQ(underUserName("unrelated", "", "o.exe"), "unrelated");
+}
+
 #ifndef _WIN32
 TEST(ScratchFile, APlantedLinkAtTheScratchNameIsNotFollowed)
 {

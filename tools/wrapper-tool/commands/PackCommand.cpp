@@ -236,7 +236,7 @@ int runPack(int argc, char** argv)
                                  " bytes; the stub only looks for its archive in files of 16384 "
                                  "bytes or more");
     if (!stubReadsBack(out.tempPath(), stub.size(), entries.size(), error))
-        return reportFailure(kCommand, kExitRefused, error);
+        return reportFailure(kCommand, kExitRefused, underUserName(error, out.tempPath(), request.out));
     PackSummary summary;
     summary.sha256 = fileSha256(out.tempPath());
     if (!out.commit(error))

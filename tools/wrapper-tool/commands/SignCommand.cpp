@@ -218,7 +218,7 @@ int runSign(int argc, char** argv)
     std::string output;
     const int code = runProgram(command, output, password);
     if (code != 0) {
-        const std::string reason = signerReason(output);
+        const std::string reason = underUserName(signerReason(output), pending.path, request.out);
         return reportFailure(kCommand, kExitIoError,
                              std::string(signer) + " could not sign '" + request.installer + "'" +
                                  (reason.empty() ? std::string() : ": " + reason));
@@ -226,7 +226,7 @@ int runSign(int argc, char** argv)
     std::string note;
     const std::string trusted = request.ca.empty() ? request.cert : request.ca;
     if (!checkSigned(pending.path, entryCount, trusted, error, note))
-        return reportFailure(kCommand, kExitRefused, error);
+        return reportFailure(kCommand, kExitRefused, underUserName(error, pending.path, request.out));
     std::error_code renamed;
     fs::rename(fs::path(pending.path), fs::path(request.out), renamed);
     if (renamed)

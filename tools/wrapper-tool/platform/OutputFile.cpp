@@ -51,6 +51,14 @@ std::string writeFailure(const std::string& path, int errorNumber)
     return "cannot write '" + path + "'" + (errorNumber != 0 ? std::string(": ") + std::strerror(errorNumber) : "");
 }
 
+std::string underUserName(std::string message, const std::string& scratchPath, const std::string& userPath)
+{
+    for (size_t at = message.find(scratchPath); !scratchPath.empty() && at != std::string::npos;
+         at = message.find(scratchPath, at + userPath.size()))
+        message.replace(at, scratchPath.size(), userPath);
+    return message;
+}
+
 bool refuseFolderAsOutput(const std::string& out, std::string& error)
 {
     std::error_code code;

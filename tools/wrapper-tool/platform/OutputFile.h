@@ -19,6 +19,10 @@ bool createScratchFolderBeside(const std::string& finalPath, const char* tag, st
                                std::string& error);
 #endif
 
+// `message` about a scratch file, told in terms of the file the user named:
+// the scratch name means nothing to them and is gone by the time they read it.
+std::string underUserName(std::string message, const std::string& scratchPath, const std::string& userPath);
+
 // "cannot write 'PATH': REASON", with errno's text when it has one.
 std::string writeFailure(const std::string& path, int errorNumber);
 
