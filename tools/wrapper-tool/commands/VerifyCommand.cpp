@@ -15,6 +15,7 @@
 #include "cli/Progress.h"
 #include "inspect/Sha256.h"
 #include "sign/SignatureCheck.h"
+#include "sign/SignatureText.h"
 
 namespace {
 
@@ -145,38 +146,6 @@ void checkSignatureEnd(const InstallerView& view, Findings& found)
         found.problems.push_back("the certificate table runs past the end of the file");
 }
 
-void describeSignature(const InstallerView& view, const SignatureReport& report)
-{
-    if (!view.isSigned()) {
-        std::printf("signature:     none\n");
-        return;
-    }
-    const std::string detail = report.detail.empty() ? std::string() : " (" + report.detail + ")";
-    std::printf("signature:     %s, certificate table of %llu bytes at offset %llu%s\n",
-                signatureStateText(report.state), (unsigned long long)view.certificateTableSize(),
-                (unsigned long long)view.searchSize(), detail.c_str());
-    if (!report.signerKnown)
-        return;
-    const SignerDetails& signer = report.signer;
-    std::printf("signer:        %s\n", signer.subject.c_str());
-    std::printf("thumbprint:    SHA-1 %s\n", signer.sha1.c_str());
-    std::printf("thumbprint:    SHA-256 %s\n", signer.sha256.c_str());
-    if (!signer.signingTime.empty())
-        std::printf("signing time:  %s (the signer's own clock)\n", signer.signingTime.c_str());
-    std::printf("timestamp:     %s\n", signer.timestamp.empty() ? "none" : signer.timestamp.c_str());
-}
-
-std::string signerJson(const SignatureReport& report)
-{
-    if (!report.signerKnown)
-        return "null";
-    const SignerDetails& signer = report.signer;
-    auto optional = [](const std::string& text) { return text.empty() ? std::string("null") : jsonString(text); };
-    return "{\"subject\": " + jsonString(signer.subject) + ", \"sha1\": " + jsonString(signer.sha1) +
-           ", \"sha256\": " + jsonString(signer.sha256) + ", \"signing_time\": " + optional(signer.signingTime) +
-           ", \"timestamp\": " + optional(signer.timestamp) + "}";
-}
-
 std::string jsonList(const std::vector<std::string>& items)
 {
     std::string out = "[";
@@ -279,7 +248,7 @@ int runVerify(int argc, char** argv)
             return kExitRefused;
         }
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
-        describeSignature(view, signature);
+        printSignature(view, signature);
         std::printf("archive:       not found\n");
         std::printf("result:        FAILED, %s\n", reason.c_str());
         return reportFailure(kCommand, kExitRefused, reason);
@@ -287,7 +256,7 @@ int runVerify(int argc, char** argv)
     ZipReader& reader = view.reader();
     if (!json) {
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
-        describeSignature(view, signature);
+        printSignature(view, signature);
         std::printf("archive:       found at offset %llu%s, %zu entries%s\n",
                     (unsigned long long)reader.archiveOffset(),
                     view.isSigned() ? " (before the signature block)" : "", reader.entries().size(),

@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+
+#include "sign/SignatureCheck.h"
+
+class InstallerView;
+
+// verify's signature lines: the state, and who signed with their
+// thumbprints, signing time and timestamp when the table could be read.
+void printSignature(const InstallerView& view, const SignatureReport& report);
+
+// The signer as a JSON object, or null when unsigned or unreadable.
+std::string signerJson(const SignatureReport& report);
