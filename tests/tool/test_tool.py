@@ -893,7 +893,18 @@ class SignTest(ToolTestCase):
         other = self.path("other.exe")
         self.ok("sign", self.installer, "--cert", other_cert, "--key", other_key, "-o", other)
         missing = self.path("no-such.pem")
-        cases = [("valid", signed, ["--ca", self.cert], None, 0, "valid"),
+        keys = self.path("chain")
+        os.makedirs(keys)
+        chain, leaf_key, leaf_cert, root = toolkit.make_chain(keys)
+        chained = self.path("chained.exe")
+        self.ok("sign", self.installer, "--cert", chain, "--key", leaf_key, "-o", chained)
+        with open(chained, "rb") as f:
+            leaf_at = f.read().index(toolkit.certificate_der(leaf_cert))
+        altered_leaf = self.flipped_copy(chained, leaf_at + 120, "altered-leaf.exe")
+        cases = [("issued by a trusted root", chained, ["--ca", root], None, 0, "valid"),
+                 ("issued by a root not trusted here", chained, [], None, 0, "untrusted"),
+                 ("signer's certificate altered", altered_leaf, [], None, 1, "invalid"),
+                 ("valid", signed, ["--ca", self.cert], None, 0, "valid"),
                  ("valid from PKCS#12", from_p12, ["--ca", self.cert], None, 0, "valid"),
                  ("untrusted signer is a note", signed, [], None, 0, "untrusted"),
                  ("untrusted signer, signature required", signed, ["--require-signature"], None, 1, "untrusted"),

@@ -102,24 +102,34 @@ SignatureReport checkSignature(const std::string& path, const uint8_t* table, si
 
 namespace {
 
-// The checker's reason: its "Error: ..." line when it gives one, else its
-// last line that speaks of a failure.
+// The checker's reason: its "Error: ..." or "Verify error: ..." line when it
+// gives one, else the reason of OpenSSL's last queued error
+// ("...:error:CODE:LIBRARY:FUNCTION:REASON:FILE:LINE:"), else its last line
+// that speaks of a failure.
 std::string failureReason(const std::string& output)
 {
+    std::string queued;
     std::string failure;
     for (const std::string& line : outputLines(output)) {
-        size_t error = line.find("Error: ");
-        if (error != std::string::npos)
-            return line.substr(error + 7);
-        error = line.find("Verify error: ");
-        if (error != std::string::npos)
-            return line.substr(error + 14);
-        if (line.find("fail") != std::string::npos)
+        for (const char* marker : {"Verify error: ", "Error: "}) {
+            const size_t at = line.find(marker);
+            if (at != std::string::npos)
+                return line.substr(at + std::strlen(marker));
+        }
+        const size_t error = line.find(":error:");
+        if (error != std::string::npos) {
+            // Past CODE, LIBRARY and FUNCTION.
+            size_t field = error + 7;
+            for (int skip = 0; skip < 3 && field != 0; ++skip)
+                field = line.find(':', field) + 1; // npos + 1 == 0: too few fields
+            if (field != 0)
+                queued = line.substr(field, line.find(':', field) - field);
+        } else if (line.find("fail") != std::string::npos) {
             failure = line;
+        }
     }
-    return failure;
+    return queued.empty() ? failure : queued;
 }
-
 
 // osslsigncode's verdict, trusting `anchors` (a file, or PEM text on its
 // standard input when `anchorText` is given).
@@ -135,6 +145,12 @@ int runVerify(const std::string& path, const std::string& anchors, const std::st
 bool brokenSignature(const std::string& output)
 {
     return output.find("MISMATCH") != std::string::npos || output.find("signature failure") != std::string::npos;
+}
+
+// Whether all that failed is the chain to a trusted certificate.
+bool chainOnly(const std::string& output)
+{
+    return output.find("certificate verify error") != std::string::npos && !brokenSignature(output);
 }
 
 } // namespace
@@ -157,25 +173,28 @@ SignatureReport checkSignature(const std::string& path, const uint8_t* table, si
         report.state = SignatureState::Valid;
         return report;
     }
-    report.detail = failureReason(output);
     // Only a chain that ends in no trusted certificate is the signer's
     // matter; anything else (a digest that differs from the file's own, a
-    // signature value that does not check out) is a broken signature.
-    bool broken = brokenSignature(output);
-    const bool chainOnly = output.find("certificate verify error") != std::string::npos;
-    if (chainOnly && !broken && report.signerKnown) {
-        // The chain is checked first: the signature value only once the
-        // signature's own certificates are taken as trusted.
-        const std::string own = certificatesPem(report.signer.certificates);
+    // signature value or certificate that does not check out) is a broken
+    // signature.
+    bool broken = !chainOnly(output);
+    std::string decisive = output;
+    if (!broken && report.signerKnown) {
+        // The chain is checked first: the signature value, and every
+        // certificate below the roots it carries, only once those roots
+        // are taken as trusted.
+        const std::string roots = certificatesPem(report.signer.anchors);
         std::string again;
-        if (own.size() <= kLargestProgramInput && runVerify(path, "/dev/stdin", own, again) != 0)
-            broken = brokenSignature(again);
+        if (roots.size() <= kLargestProgramInput && runVerify(path, "/dev/stdin", roots, again) != 0 &&
+            !chainOnly(again)) {
+            broken = true;
+            decisive = again;
+        }
     }
-    report.state = chainOnly && !broken ? SignatureState::Untrusted : SignatureState::Invalid;
-    if (output.find("MISMATCH") != std::string::npos)
-        report.detail = "the file changed after it was signed (digest mismatch)";
-    else if (broken)
-        report.detail = "the signature value does not match its signed data";
+    report.state = broken ? SignatureState::Invalid : SignatureState::Untrusted;
+    report.detail = decisive.find("MISMATCH") != std::string::npos
+                        ? "the file changed after it was signed (digest mismatch)"
+                        : failureReason(decisive);
     return report;
 }
 

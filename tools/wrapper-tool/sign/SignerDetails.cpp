@@ -136,6 +136,8 @@ bool readSignerDetails(const uint8_t* table, size_t size, SignerDetails& details
         DerElement issuer = tbs.next();
         tbs.next(); // validity
         DerElement subject = tbs.next();
+        if (sameBytes(issuer, subject))
+            details.anchors.push_back(details.certificates.back());
         if (!sameBytes(serial, signer.serial) || !sameBytes(issuer, signer.issuer))
             continue;
         details.subject = nameText(subject);
@@ -146,6 +148,8 @@ bool readSignerDetails(const uint8_t* table, size_t size, SignerDetails& details
         sha256.update(cert.encoding, cert.encodingSize);
         details.sha256 = upper(sha256.hexDigest());
     }
+    if (details.anchors.empty())
+        details.anchors = details.certificates;
     if (signer.authenticated.valid())
         details.signingTime = timeText(attributeValue(signer.authenticated, kSigningTime, sizeof kSigningTime));
     details.timestamp = timestampOf(signer);

@@ -14,6 +14,10 @@ struct SignerDetails {
     std::string signingTime;   // the signer's own claim, may be empty
     std::string timestamp;     // from a countersignature or an RFC 3161 token; empty if none
     std::vector<std::vector<uint8_t>> certificates; // every certificate carried, DER
+    // The self-issued ones among them (roots), or all when none is: taken
+    // as trust anchors, they leave every other certificate's signature,
+    // the signer's included, to be checked.
+    std::vector<std::vector<uint8_t>> anchors;
 };
 
 // False when the table holds no readable signature.
