@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "LongPath_win.h"
-#include "PlainFile_win.h"
+#include "Owned_win.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ const unsigned kMaxAsideNames = 1000;
 
 bool fileHoldsContent(const std::wstring& target, uint64_t size, uint32_t crc)
 {
-    FileHandle file(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    UniqueHandle file(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER length;
     if (!file.valid() || !GetFileSizeEx(file.get(), &length) ||

@@ -4,27 +4,10 @@
 
 #include <cwchar>
 
+#include "Owned_win.h"
 #include "TextSearch.h"
 
 namespace {
-
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    ~RegistryKey()
-    {
-        if (key != nullptr)
-            RegCloseKey(key);
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-
-    HKEY* receive() { return &key; }
-    HKEY get() const { return key; }
-
-private:
-    HKEY key = nullptr;
-};
 
 const DWORD kClientPathChars = 1024;
 // One byte short of the buffer: a value of 511 characters or more with its

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "AnsiText_win.h"
 #include "EntryFile_win.h"
 #include "FileMapping_win.h"
 #include "PeImage.h"
@@ -23,16 +24,7 @@ const char* const kFunction = "unpackEmbeddedZip";
 // runtime reads a narrow name.
 std::wstring entryWideName(const std::string& name, NameEncoding encoding)
 {
-    if (name.empty())
-        return std::wstring();
-    const UINT codePage = encoding == NameEncoding::Utf8 ? CP_UTF8 : CP_ACP;
-    const int length = MultiByteToWideChar(codePage, 0, name.data(), static_cast<int>(name.size()),
-                                           nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, 0, name.data(), static_cast<int>(name.size()), &wide[0], length);
-    return wide;
+    return codePageToWide(name, encoding == NameEncoding::Utf8 ? CP_UTF8 : CP_ACP);
 }
 
 void logEntryFailure(const char* what, uint32_t index, const std::string& name)

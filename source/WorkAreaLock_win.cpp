@@ -1,19 +1,19 @@
 #include "WorkAreaLock_win.h"
 
+#include "Fnv1a.h"
+
 namespace {
 
 // FNV-1a, 64 bits, over the UTF-16 units of the path.
 uint64_t hashPath(const std::wstring& path)
 {
-    uint64_t hash = 14695981039346656037ull;
+    uint64_t hash = kFnv1aStart;
     for (wchar_t unit : path) {
         if (unit >= L'a' && unit <= L'z')
             unit = static_cast<wchar_t>(unit - L'a' + L'A');
         const uint16_t value = static_cast<uint16_t>(unit);
-        for (int shift = 0; shift < 16; shift += 8) {
-            hash ^= (value >> shift) & 0xFF;
-            hash *= 1099511628211ull;
-        }
+        for (int shift = 0; shift < 16; shift += 8)
+            hash = fnv1aByte(hash, static_cast<uint8_t>(value >> shift));
     }
     return hash;
 }

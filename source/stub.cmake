@@ -14,7 +14,7 @@ add_library(wrapper_stub STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/WorkAreaLock_win.cpp
 )
 target_include_directories(wrapper_stub PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_unpack wrapper_logger wrapper_version
+target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_unpack wrapper_win wrapper_logger wrapper_version
                       shell32 shlwapi advapi32 user32)
 
 # The stub: small, GUI subsystem, Windows Vista (6.0) as the oldest loader.

@@ -8,25 +8,6 @@
 
 namespace {
 
-// Owns memory the security API hands out for LocalFree.
-template <typename T>
-class LocalPtr {
-public:
-    LocalPtr() = default;
-    ~LocalPtr()
-    {
-        if (ptr)
-            LocalFree(ptr);
-    }
-    LocalPtr(const LocalPtr&) = delete;
-    LocalPtr& operator=(const LocalPtr&) = delete;
-    T get() const { return ptr; }
-    T* out() { return &ptr; }
-
-private:
-    T ptr = nullptr;
-};
-
 void fillGrant(EXPLICIT_ACCESS_W& entry, PSID sid)
 {
     ZeroMemory(&entry, sizeof(entry));
@@ -50,7 +31,7 @@ bool SetLogFileAccess(const wchar_t* path)
     // only, not the data, lets this succeed while the log stream holds the
     // file open. A link is opened as itself and refused: its target's access
     // list is not ours to widen.
-    FileHandle file(CreateFileW(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, 0, nullptr,
+    UniqueHandle file(CreateFileW(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, 0, nullptr,
                                 OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr));
@@ -61,13 +42,13 @@ bool SetLogFileAccess(const wchar_t* path)
     PACL currentDacl = nullptr;
     LocalPtr<PSECURITY_DESCRIPTOR> descriptor;
     GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                    &currentDacl, nullptr, descriptor.out());
+                    &currentDacl, nullptr, descriptor.receive());
 
     LocalPtr<PSID> users;
-    if (!ConvertStringSidToSidW(L"S-1-5-32-545", users.out()))
+    if (!ConvertStringSidToSidW(L"S-1-5-32-545", users.receive()))
         return false;
     LocalPtr<PSID> everyone;
-    if (!ConvertStringSidToSidW(L"S-1-1-0", everyone.out()))
+    if (!ConvertStringSidToSidW(L"S-1-1-0", everyone.receive()))
         return false;
 
     EXPLICIT_ACCESS_W grants[2];
@@ -75,7 +56,7 @@ bool SetLogFileAccess(const wchar_t* path)
     fillGrant(grants[1], everyone.get());
 
     LocalPtr<PACL> newDacl;
-    if (SetEntriesInAclW(2, grants, currentDacl, newDacl.out()) != ERROR_SUCCESS)
+    if (SetEntriesInAclW(2, grants, currentDacl, newDacl.receive()) != ERROR_SUCCESS)
         return false;
 
     return SetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,

@@ -35,7 +35,7 @@ bool reachedByItsOwnName(HANDLE file, const std::wstring& path)
         return false;
     const std::wstring name = path.substr(separator);
     const std::wstring folderPath = separator == 0 ? L"." : path.substr(0, separator);
-    FileHandle folder(CreateFileW(folderPath.c_str(), FILE_READ_ATTRIBUTES,
+    UniqueHandle folder(CreateFileW(folderPath.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (folder.get() == INVALID_HANDLE_VALUE)

@@ -1,23 +1,7 @@
 #pragma once
 #include <windows.h>
 
-// Owns a handle from CreateFileW.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle(handle) {}
-    ~FileHandle()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE get() const { return handle; }
-    bool valid() const { return handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle;
-};
+#include "Owned_win.h"
 
 // The log is written, and its access list widened, only when it is a file of
 // its own: not a symbolic link or other reparse point, not a folder, and with

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "Fnv1a.h"
+
 namespace {
 
 // A file or folder path that an entry makes: the whole name, or one of its
@@ -85,11 +87,11 @@ void addUses(const NamedEntry& named, const std::string* previous, size_t index,
         while (shared < limit && name[shared] == (*previous)[shared])
             ++shared;
     }
-    uint64_t hash = 14695981039346656037ull; // FNV-1a
+    uint64_t hash = kFnv1aStart;
     for (size_t i = 0; i < length; ++i) {
         if (i > 0 && isSeparator(name[i]) && !isSeparator(name[i - 1]) && i >= shared)
             uses.push_back(PathUse{name.data(), i, index, hash, false});
-        hash = (hash ^ fold(name[i])) * 1099511628211ull;
+        hash = fnv1aByte(hash, fold(name[i]));
     }
     if (length > 0)
         uses.push_back(PathUse{name.data(), length, index, hash, !named.isDirectory});

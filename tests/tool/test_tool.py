@@ -780,7 +780,9 @@ class SafeOutputTest(ToolTestCase):
         cases = [("stub is the output", self.stub, self.stub, "the stub itself"),
                  ("output inside the payload", self.stub, self.path("in", "out.exe"), "inside the payload"),
                  ("stub not a PE file", not_pe, self.path("o.exe"), "not a Windows executable"),
-                 ("installer as stub", installer, self.path("o.exe"), "already carries a payload")]
+                 ("installer as stub", installer, self.path("o.exe"), "already carries a payload"),
+                 ("output is a folder", self.stub, self.path("folder"), "is a folder")]
+        os.makedirs(self.path("folder"))
         for name, stub, out, message in cases:
             with self.subTest(case=name):
                 before = toolkit.tree_bytes(self.dir)
@@ -831,7 +833,7 @@ class SafeOutputTest(ToolTestCase):
                                                                                      + bytes(range(48, 54)))
                                       for i in range(8)})
         out = self.path("out.exe")
-        for number in (signal.SIGINT, signal.SIGTERM):
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE):
             with self.subTest(signal=number.name):
                 with open(out, "wb") as f:
                     f.write(b"previous installer")
@@ -847,6 +849,142 @@ class SafeOutputTest(ToolTestCase):
                 self.assertEqual(sorted(os.listdir(self.dir)), ["in", "out.exe", "stub.exe"])
                 with open(out, "rb") as f:
                     self.assertEqual(f.read(), b"previous installer")
+        # `pack ... 2>&1 | head -n1`: the reader quits after the first progress line.
+        process = subprocess.Popen(TOOL + ["pack", self.stub, source, "-o", out, "--level", "12", "-j", "1"],
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        process.stdout.readline()
+        process.stdout.close()
+        self.assertEqual(process.wait(timeout=60), -signal.SIGPIPE)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["in", "out.exe", "stub.exe"])
+
+
+class ExtractSafetyTest(ToolTestCase):
+    """extract writes only inside DIR, keeps what is there unless told, removes
+    a file that fails its check, and --test writes nothing."""
+
+    def setUp(self):
+        super().setUp()
+        self.data = b"D" * 5000 + b"end-of-data"
+        toolkit.make_payload(self.path("in"), {"empty.txt": b"", "sub/deeper/inner.txt": b"inner",
+                                               "data.bin": self.data})
+        self.installer = self.path("installer.exe")
+        self.pack(self.path("in"), self.installer, "--level", "0")
+
+    def test_planted_links_are_not_followed(self):
+        outside = self.path("outside")
+        toolkit.write_file(outside, "victim.txt", b"victim")
+        victim = os.path.join(outside, "victim.txt")
+        cases = [("file link", "empty.txt", "../outside/victim.txt", [], 1),
+                 ("file link, --overwrite", "empty.txt", "../outside/victim.txt", ["--overwrite"], 0),
+                 ("folder link", "sub/deeper", "../../outside", [], 1),
+                 ("folder link, --overwrite", "sub/deeper", "../../outside", ["--overwrite"], 1),
+                 ("folder link, --skip-existing", "sub/deeper", "../../outside", ["--skip-existing"], 1)]
+        for number, (name, link, target, options, code) in enumerate(cases):
+            with self.subTest(case=name):
+                dest = self.path(f"x{number}")
+                planted = os.path.join(dest, *link.split("/"))
+                os.makedirs(os.path.dirname(planted), exist_ok=True)
+                os.symlink(target, planted)
+                result = run_tool("extract", self.installer, dest, *options)
+                self.assertEqual(result.returncode, code, result.stderr)
+                if code:
+                    self.assertIn(os.path.join(dest, link), result.stderr)
+                else:  # the link itself was replaced by the entry's file
+                    self.assertFalse(os.path.islink(planted))
+                    with open(planted, "rb") as f:
+                        self.assertEqual(f.read(), b"")
+                with open(victim, "rb") as f:
+                    self.assertEqual(f.read(), b"victim")
+                self.assertEqual(os.listdir(outside), ["victim.txt"])
+
+    def test_existing_files(self):
+        cases = [([], 1, b"old", "--overwrite"),
+                 (["--skip-existing"], 0, b"old", "kept 1 existing"),
+                 (["--overwrite"], 0, None, "extracted"),
+                 (["--overwrite", "--skip-existing"], 2, b"old", "not both")]
+        for number, (options, code, expected, message) in enumerate(cases):
+            with self.subTest(options=options):
+                dest = self.path(f"x{number}")
+                toolkit.write_file(dest, "data.bin", b"old")
+                result = run_tool("extract", self.installer, dest, *options)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(message, result.stdout + result.stderr)
+                if code == 1:
+                    self.assertIn(os.path.join(dest, "data.bin"), result.stderr)
+                with open(os.path.join(dest, "data.bin"), "rb") as f:
+                    self.assertEqual(f.read(), expected or self.data)
+
+    def test_failed_check_removes_the_file_and_test_writes_nothing(self):
+        with open(self.installer, "rb") as f:
+            image = bytearray(f.read())
+        image[image.index(b"end-of-data") - 100] ^= 0x55
+        damaged = self.path("damaged.exe")
+        with open(damaged, "wb") as f:
+            f.write(image)
+        cases = [(["extract", damaged, self.path("x")], 1, ["x"]),
+                 (["extract", self.installer, "--test"], 0, []),
+                 (["extract", damaged, "--test"], 1, []),
+                 (["extract", self.installer, self.path("x2"), "--test"], 2, [])]
+        for args, code, created in cases:
+            with self.subTest(args=args):
+                before = set(os.listdir(self.dir))
+                result = run_tool(*args)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                self.assertEqual(sorted(set(os.listdir(self.dir)) - before), created)
+                if code == 1:
+                    self.assertIn("data.bin", result.stderr)
+        self.assertFalse(os.path.exists(self.path("x", "data.bin")))
+        self.assertTrue(os.path.exists(self.path("x", INNER_SETUP)))  # written before it, and kept
+
+
+FAKE_SIGNER = """#!{python}
+import os, sys, time
+with open(os.environ["FAKE_SIGNER_LOG"] + ".part", "w") as log:
+    log.write(repr(sys.argv) + "\\n" + sys.stdin.read() + "\\n" + str(os.getpid()))
+os.rename(os.environ["FAKE_SIGNER_LOG"] + ".part", os.environ["FAKE_SIGNER_LOG"])
+with open(sys.argv[sys.argv.index("-out") + 1], "wb") as out:
+    out.write(b"half-signed")
+time.sleep(60)
+"""
+
+
+class SignalTest(ToolTestCase):
+    """A signal that ends sign leaves no temporary and no password anywhere;
+    the password reaches the signer on its standard input only."""
+
+    def test_signals_during_sign(self):
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha"})
+        installer = self.path("installer.exe")
+        self.pack(self.path("in"), installer)
+        toolkit.write_file(self.dir, "key.p12", b"not really a key")
+        logs = tempfile.mkdtemp(prefix="fake-signer-")
+        self.addCleanup(shutil.rmtree, logs, True)
+        bin_dir = os.path.join(logs, "bin")
+        toolkit.write_file(bin_dir, "osslsigncode", FAKE_SIGNER.format(python=sys.executable).encode())
+        os.chmod(os.path.join(bin_dir, "osslsigncode"), 0o755)
+        password = "pa55-Secret-word"
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE):
+            with self.subTest(signal=number.name):
+                before = toolkit.tree_bytes(self.dir)
+                log = os.path.join(logs, number.name)
+                env = dict(os.environ, PATH=bin_dir, SIGN_PASS=password, FAKE_SIGNER_LOG=log)
+                process = subprocess.Popen(TOOL + ["sign", installer, "--pkcs12", self.path("key.p12"),
+                                                   "--password-env", "SIGN_PASS", "-o", self.path("out.exe")],
+                                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                deadline = time.monotonic() + 30
+                while not os.path.exists(log) and process.poll() is None and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                self.assertTrue(os.path.exists(log), "the signer never started")
+                time.sleep(0.2)  # the signer has written its half of the output
+                process.send_signal(number)
+                self.assertEqual(process.wait(timeout=30), -number)
+                self.assertEqual(toolkit.tree_bytes(self.dir), before)
+                with open(log) as f:
+                    argv, given, pid = f.read().split("\n")
+                self.assertNotIn(password, argv)
+                self.assertEqual(given, password)
+                with self.assertRaises(ProcessLookupError):  # stopped with the tool
+                    os.kill(int(pid), 0)
 
 
 @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
@@ -865,8 +1003,18 @@ class SignTest(ToolTestCase):
         bin_dir = self.path("bin")
         os.makedirs(bin_dir, exist_ok=True)
         for program in ("openssl", "python3"):
-            os.symlink(shutil.which(program), os.path.join(bin_dir, program))
+            if not os.path.lexists(os.path.join(bin_dir, program)):
+                os.symlink(shutil.which(program), os.path.join(bin_dir, program))
         return dict(os.environ, PATH=bin_dir)
+
+    def flipped_copy(self, source, position, name):
+        with open(source, "rb") as f:
+            data = bytearray(f.read())
+        data[position] ^= 0x55
+        target = self.path(name)
+        with open(target, "wb") as f:
+            f.write(data)
+        return target
 
     def test_sign_and_signature_states(self):
         p12 = self.path("test.p12")
@@ -879,46 +1027,108 @@ class SignTest(ToolTestCase):
                                         "-o", from_p12, "--ca", self.cert],
                                 env=dict(os.environ, SIGN_PASS="s3cret"), capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
-        with open(signed, "rb") as f:
-            tampered_bytes = bytearray(f.read())
-        tampered_bytes[os.path.getsize(self.stub) + 40] ^= 0x55
-        tampered = self.path("tampered.exe")
-        with open(tampered, "wb") as f:
-            f.write(tampered_bytes)
-        cases = [("valid", signed, ["--ca", self.cert], None, 0, "valid"),
+        tampered = self.flipped_copy(signed, os.path.getsize(self.stub) + 40, "tampered.exe")
+        # Inside the signature value, the signer info's last field: the digests still match.
+        broken = self.flipped_copy(signed, os.path.getsize(signed) - 40, "broken.exe")
+        other_cert, other_key = toolkit.make_certificate(self.dir, "other")
+        other = self.path("other.exe")
+        self.ok("sign", self.installer, "--cert", other_cert, "--key", other_key, "-o", other)
+        missing = self.path("no-such.pem")
+        keys = self.path("chain")
+        os.makedirs(keys)
+        chain, leaf_key, leaf_cert, root = toolkit.make_chain(keys)
+        chained = self.path("chained.exe")
+        self.ok("sign", self.installer, "--cert", chain, "--key", leaf_key, "-o", chained)
+        with open(chained, "rb") as f:
+            leaf_at = f.read().index(toolkit.certificate_der(leaf_cert))
+        altered_leaf = self.flipped_copy(chained, leaf_at + 120, "altered-leaf.exe")
+        cases = [("issued by a trusted root", chained, ["--ca", root], None, 0, "valid"),
+                 ("issued by a root not trusted here", chained, [], None, 0, "untrusted"),
+                 ("signer's certificate altered", altered_leaf, [], None, 1, "invalid"),
+                 ("valid", signed, ["--ca", self.cert], None, 0, "valid"),
                  ("valid from PKCS#12", from_p12, ["--ca", self.cert], None, 0, "valid"),
-                 ("untrusted signer", signed, [], None, 0, "invalid"),
+                 ("untrusted signer is a note", signed, [], None, 0, "untrusted"),
+                 ("untrusted signer, signature required", signed, ["--require-signature"], None, 1, "untrusted"),
+                 ("signed by another key", other, ["--ca", self.cert], None, 1, "untrusted"),
                  ("tampered", tampered, ["--ca", self.cert], None, 1, "invalid"),
+                 ("signature value flipped", broken, [], None, 1, "invalid"),
                  ("tool missing", signed, [], self.without_osslsigncode(), 0,
                   "present but not checked (tool missing)"),
-                 ("unsigned", self.installer, [], None, 0, "none")]
+                 ("tool missing, signature required", signed, ["--require-signature"],
+                  self.without_osslsigncode(), 1, "present but not checked (tool missing)"),
+                 ("unsigned", self.installer, [], None, 0, "none"),
+                 ("unsigned, signature required", self.installer, ["--require-signature"], None, 1, "none"),
+                 ("missing --ca file", signed, ["--ca", missing], None, 3, None)]
         for name, target, extra, env, code, state in cases:
             with self.subTest(case=name):
                 result = subprocess.run(TOOL + ["verify", target, "--json"] + extra, env=env,
                                         capture_output=True, text=True)
                 self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                if state is None:
+                    self.assertIn(missing, result.stderr)
+                    self.assertIn("No such file", result.stderr)
+                    continue
                 report = json.loads(result.stdout)
                 self.assertEqual(report["signature"], state)
                 self.assertEqual(report["result"], "ok" if code == 0 else "failed")
         self.assertIn("signature:     valid", self.ok("verify", signed, "--ca", self.cert).stdout)
 
+    def test_signer_details(self):
+        tsa_key, tsa_cert = self.path("tsa-key.pem"), self.path("tsa-cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", tsa_key, "-out",
+                        tsa_cert, "-days", "2", "-subj", "/CN=test TSA",
+                        "-addext", "extendedKeyUsage=critical,timeStamping"], check=True, capture_output=True)
+        plain, stamped = self.path("plain.exe"), self.path("stamped.exe")
+        self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", plain)
+        # osslsigncode's built-in time-stamping authority, at a fixed time.
+        subprocess.run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-h", "sha256",
+                        "-TSA-certs", tsa_cert, "-TSA-key", tsa_key, "-TSA-time", "1700000000",
+                        "-in", self.installer, "-out", stamped], check=True, capture_output=True)
+        thumbprints = {}
+        for digest in ("sha1", "sha256"):
+            line = subprocess.run(["openssl", "x509", "-in", self.cert, "-noout", "-fingerprint", "-" + digest],
+                                  check=True, capture_output=True, text=True).stdout
+            thumbprints[digest] = line.strip().split("=", 1)[1].replace(":", "")
+        for target, timestamp in ((plain, None), (stamped, "2023-11-14 22:13:20 UTC")):
+            with self.subTest(timestamp=timestamp):
+                signer = json.loads(self.ok("verify", target, "--json", "--ca", self.cert).stdout)["signer"]
+                self.assertEqual(signer["subject"], "/CN=wrapper-tool test")
+                self.assertEqual((signer["sha1"], signer["sha256"]), (thumbprints["sha1"], thumbprints["sha256"]))
+                self.assertRegex(signer["signing_time"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
+                self.assertEqual(signer["timestamp"], timestamp)
+                text = self.ok("verify", target, "--ca", self.cert).stdout
+                self.assertIn("thumbprint:    SHA-1 " + thumbprints["sha1"], text)
+                self.assertIn("timestamp:     " + (timestamp or "none"), text)
+
     def test_sign_refusals_keep_the_input(self):
         signed = self.path("signed.exe")
         self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", signed)
-        cases = [("already signed", [signed, "--cert", self.cert, "--key", self.key], None, 1),
-                 ("bare stub", [self.stub, "--cert", self.cert, "--key", self.key], None, 1),
-                 ("wrong key", [self.installer, "--cert", self.cert, "--key", self.cert], None, 3),
+        p12 = self.path("test.p12")
+        subprocess.run(["openssl", "pkcs12", "-export", "-in", self.cert, "-inkey", self.key, "-out", p12,
+                        "-passout", "pass:right"], check=True, capture_output=True)
+        os.makedirs(self.path("folder"))
+        wrong_password = dict(os.environ, SIGN_PASS="wrong")
+        cases = [("already signed", [signed, "--cert", self.cert, "--key", self.key], None, 1, "signed already"),
+                 ("bare stub", [self.stub, "--cert", self.cert, "--key", self.key], None, 1, "no archive"),
+                 ("wrong key", [self.installer, "--cert", self.cert, "--key", self.cert], None, 3, "osslsigncode"),
+                 ("wrong password", [self.installer, "--pkcs12", p12, "--password-env", "SIGN_PASS"],
+                  wrong_password, 3, "(Wrong password?)"),
+                 ("output is a folder", [self.installer, "--cert", self.cert, "--key", self.key,
+                                         "-o", self.path("folder")], None, 1, "is a folder"),
+                 ("--ca file missing", [self.installer, "--cert", self.cert, "--key", self.key,
+                                        "--ca", self.path("none.pem")], None, 3, "No such file"),
                  ("tool missing", [self.installer, "--cert", self.cert, "--key", self.key],
-                  self.without_osslsigncode(), 3),
+                  self.without_osslsigncode(), 3, "not found"),
                  ("password variable unset", [self.installer, "--pkcs12", self.cert, "--password-env", "NO_SUCH_VAR"],
-                  None, 2),
-                 ("no key given", [self.installer], None, 2)]
-        for name, args, env, code in cases:
+                  None, 2, "NO_SUCH_VAR"),
+                 ("store off Windows", [self.installer, "--thumbprint", "ab" * 20], None, 2, "certificate store"),
+                 ("no key given", [self.installer], None, 2, "give one of")]
+        for name, args, env, code, message in cases:
             with self.subTest(case=name):
                 before = toolkit.tree_bytes(self.dir)
                 result = subprocess.run(TOOL + ["sign"] + args, env=env, capture_output=True, text=True)
                 self.assertEqual(result.returncode, code, result.stderr)
-                self.assertTrue(result.stderr.strip())
+                self.assertIn(message, result.stderr)
                 self.assertEqual(toolkit.tree_bytes(self.dir), before)
 
 
@@ -975,7 +1185,9 @@ wrapper_add_installer(ProductSetup STUB [==[{self.stub}]==] PAYLOAD_DIR payload 
         self.assertTrue(build_once())
         report = json.loads(self.ok("verify", installer, "--json").stdout)
         self.assertEqual(report["result"], "ok")
-        self.assertEqual(report["signature"], "invalid" if signing else "none")  # self-signed, not trusted here
+        self.assertEqual(report["signature"], "untrusted" if signing else "none")  # self-signed, not trusted here
+        self.assertEqual(sorted(e["name"] for e in report["entries"]),
+                         sorted([INNER_SETUP, "app.dll", "gone.txt", "old.txt"]))
         self.assertFalse(build_once(), "the second build repacked")
         changes = [("edit", lambda: toolkit.write_file(payload, "app.dll", b"changed"), "app.dll"),
                    ("add", lambda: toolkit.write_file(payload, "new.txt", b"new"), "new.txt"),
@@ -1003,7 +1215,7 @@ wrapper_add_installer(ProductSetup STUB [==[{self.stub}]==] PAYLOAD_DIR payload 
             self.assertEqual([n for n in os.listdir(build) if "ProductSetup.exe" in n], [])
             os.environ["PRODUCT_SIGN_PASSWORD"] = "pw"
             self.assertTrue(build_once())
-            self.assertEqual(json.loads(self.ok("verify", installer, "--json").stdout)["signature"], "invalid")
+            self.assertEqual(json.loads(self.ok("verify", installer, "--json").stdout)["signature"], "untrusted")
 
 
 class PackageTest(ToolTestCase):
@@ -1080,6 +1292,24 @@ class WindowsSmokeTest(ToolTestCase):
                 self.assertIn("result:        OK", self.ok("verify", out).stdout)
                 self.ok("extract", out, self.path("x" + level))
                 self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x" + level)))
+
+    def test_windows_refusals(self):
+        """What only the Windows build decides: signtool never gets a password,
+        and extract keeps existing files there too."""
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha"})
+        out = self.path("out.exe")
+        self.pack(self.path("in"), out, "--quiet")
+        self.ok("extract", out, self.path("x"))
+        cases = [(["sign", out, "--pkcs12", self.path("k.p12"), "--password-env", "PASS"], 2, "--thumbprint"),
+                 (["sign", out, "--cert", self.path("c.pem"), "--key", self.path("k.pem")], 2, "no PEM key"),
+                 (["extract", out, self.path("x")], 1, "--overwrite"),
+                 (["extract", out, self.path("x"), "--overwrite"], 0, ""),
+                 (["extract", out, "--test"], 0, "")]
+        for args, code, message in cases:
+            with self.subTest(args=args[:1] + args[2:]):
+                result = run_tool(*args)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                self.assertIn(message, result.stderr)
 
 
 if __name__ == "__main__":

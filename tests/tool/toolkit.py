@@ -1,4 +1,5 @@
 """Helpers for the wrapper-tool tests: fake stubs, payload folders, signing."""
+import base64
 import os
 import re
 import shutil
@@ -128,6 +129,37 @@ def make_certificate(folder, name="test"):
                     "-out", cert, "-days", "2", "-subj", "/CN=wrapper-tool test"],
                    check=True, capture_output=True)
     return cert, key
+
+
+def make_chain(folder):
+    """A throwaway root and a code-signing certificate it issued:
+    (chain.pem with both, leaf-key.pem, leaf-cert.pem, root-cert.pem)."""
+    def path(name):
+        return os.path.join(folder, name)
+
+    def openssl(*args):
+        subprocess.run(["openssl", *args], check=True, capture_output=True)
+
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("root-key.pem"), "-out",
+            path("root-cert.pem"), "-days", "2", "-subj", "/CN=wrapper-tool test root",
+            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", path("leaf-key.pem"), "-out", path("leaf.csr"),
+            "-subj", "/CN=wrapper-tool test leaf")
+    with open(path("leaf.cnf"), "w") as f:
+        f.write("extendedKeyUsage=codeSigning\n")
+    openssl("x509", "-req", "-in", path("leaf.csr"), "-CA", path("root-cert.pem"), "-CAkey", path("root-key.pem"),
+            "-CAcreateserial", "-out", path("leaf-cert.pem"), "-days", "2", "-extfile", path("leaf.cnf"))
+    with open(path("chain.pem"), "w") as chain:
+        for name in ("leaf-cert.pem", "root-cert.pem"):
+            with open(path(name)) as f:
+                chain.write(f.read())
+    return path("chain.pem"), path("leaf-key.pem"), path("leaf-cert.pem"), path("root-cert.pem")
+
+
+def certificate_der(pem_path):
+    with open(pem_path) as f:
+        body = f.read().split("-----")[2]
+    return base64.b64decode("".join(body.split()))
 
 
 def sign(source, target, keep_certificate=None):

@@ -1,24 +1,23 @@
 #include <cstdio>
-#include <filesystem>
+#include <memory>
 #include <string>
-#include <system_error>
 
 #include "cli/Arguments.h"
 #include "commands/Commands.h"
+#include "inspect/CountingSink.h"
 #include "inspect/EntryReport.h"
-#include "FileWriterCallback.h"
 #include "inspect/InstallerView.h"
 #include "cli/Messages.h"
 #include "inspect/PayloadChecks.h"
 #include "cli/Progress.h"
-
-namespace fs = std::filesystem;
+#include "platform/OutputTree.h"
 
 namespace {
 
 const char kCommand[] = "extract";
 const char kUsage[] =
-    "usage: wrapper-tool extract INSTALLER DIR\n"
+    "usage: wrapper-tool extract INSTALLER DIR [--overwrite | --skip-existing]\n"
+    "       wrapper-tool extract INSTALLER --test\n"
     "\n"
     "Unpacks the archive into DIR the way the stub unpacks it into its work\n"
     "area: central-directory order, each entry's folders first, names decoded\n"
@@ -29,21 +28,63 @@ const char kUsage[] =
     "archive with names that Windows takes for one file is refused before\n"
     "anything is written.\n"
     "\n"
+    "Nothing is written outside DIR: a link already inside it is refused,\n"
+    "never followed. A file that is already there is refused unless told:\n"
+    "  --overwrite      replace existing files (a link is replaced, its\n"
+    "                   target left alone)\n"
+    "  --skip-existing  keep existing files and go on with the next entry\n"
+    "  --test           check every entry's size and CRC-32, write nothing\n"
+    "A file whose entry fails its size or CRC-32 check is removed.\n"
+    "\n"
     "exit codes: 0 unpacked, 1 an entry was refused or failed (or no archive),\n"
     "            2 bad command line, 3 I/O error\n";
 
-// The folders an entry needs: its parent folders, and itself for a directory.
-bool createEntryFolders(const fs::path& target, bool isDirectory)
+struct ExtractTally {
+    uint64_t written = 0;
+    uint64_t skipped = 0;
+};
+
+// One file entry into the tree, or only checked (tree is null, --test).
+int writeEntry(ZipReader& reader, uint32_t i, const ZipEntryInfo& entry, const PlannedEntry& planned,
+               OutputTree* tree,
+               ExistingFiles existing, ExtractTally& tally)
 {
-    const fs::path folder = isDirectory ? target : target.parent_path();
-    std::error_code code;
-    fs::create_directories(folder, code);
-    return !code;
+    if (tree == nullptr) {
+        CountingSink sink;
+        if (!reader.extract(i, sink))
+            return reportFailure(kCommand, kExitRefused,
+                                 entryLabel(i, planned) + ": its size or CRC-32 does not match");
+        tally.written += entry.uncompressedSize;
+        return kExitOk;
+    }
+    std::string error;
+    std::unique_ptr<TreeFile> file;
+    switch (tree->createFile(planned.path, existing, file, error)) {
+    case OutputTree::Outcome::Skipped:
+        ++tally.skipped;
+        return kExitOk;
+    case OutputTree::Outcome::Refused:
+        return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": " + error);
+    case OutputTree::Outcome::Failed:
+        return reportFailure(kCommand, kExitIoError, entryLabel(i, planned) + ": " + error);
+    case OutputTree::Outcome::Created:
+        break;
+    }
+    if (!reader.extract(i, *file)) {
+        file->discard();
+        return reportFailure(kCommand, kExitRefused,
+                             entryLabel(i, planned) + ": cannot be written to '" +
+                                 tree->shown(planned.path) +
+                                 "', or its size or CRC-32 does not match; the file was removed");
+    }
+    tally.written += entry.uncompressedSize;
+    return kExitOk;
 }
 
-// Carries out the unpack plan as the stub does, below `root`, under the
-// decoded names (UTF-8).
-int unpack(ZipReader& reader, const UnpackPlan& plan, const fs::path& root, uint64_t& written)
+// Carries out the unpack plan as the stub does, below the tree (or only
+// checks, without one), under the decoded names (UTF-8).
+int unpack(ZipReader& reader, const UnpackPlan& plan, OutputTree* tree, ExistingFiles existing,
+           ExtractTally& tally)
 {
     const uint32_t count = uint32_t(reader.entries().size());
     uint64_t total = 0;
@@ -55,24 +96,23 @@ int unpack(ZipReader& reader, const UnpackPlan& plan, const fs::path& root, uint
         const PlannedEntry& planned = plan.entries[i];
         if (planned.refusedBeforeFolders())
             return reportFailure(kCommand, kExitRefused, "refused " + refusalProblem(plan, i));
-        const fs::path target = root / fs::u8path(planned.path);
         // As in the stub, folders come first, also for an entry refused next.
-        const bool foldersMade = createEntryFolders(target, planned.isDirectory);
+        std::string folderError;
+        const OutputTree::Outcome folders =
+            tree == nullptr ? OutputTree::Outcome::Created
+                            : tree->createFolders(planned.path, planned.isDirectory, folderError);
+        if (folders == OutputTree::Outcome::Refused)
+            return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": " + folderError);
         if (planned.refused())
             return reportFailure(kCommand, kExitRefused, "refused " + refusalProblem(plan, i));
         if (planned.action == EntryAction::MakeFolder) {
-            if (!foldersMade)
-                return reportFailure(kCommand, kExitIoError,
-                                     entryLabel(i, planned) + ": cannot create the folder");
+            if (folders != OutputTree::Outcome::Created)
+                return reportFailure(kCommand, kExitIoError, entryLabel(i, planned) + ": " + folderError);
             continue;
         }
-        const std::string targetName = target.string();
-        FileWriterCallback sink(targetName.c_str(), 0);
-        if (!reader.extract(i, sink))
-            return reportFailure(kCommand, kExitRefused,
-                                 entryLabel(i, planned) +
-                                     ": cannot be written, or its size or CRC-32 does not match");
-        written += entry.uncompressedSize;
+        const int written = writeEntry(reader, i, entry, planned, tree, existing, tally);
+        if (written != kExitOk)
+            return written;
         progress.advance(entry.uncompressedSize);
     }
     return kExitOk;
@@ -83,14 +123,31 @@ int unpack(ZipReader& reader, const UnpackPlan& plan, const fs::path& root, uint
 int runExtract(int argc, char** argv)
 {
     ParsedArguments args;
-    const int outcome =
-        parseCommand(argc, argv, kCommand, kUsage, {}, 2, "INSTALLER and DIR", args);
+    std::string error;
+    bool parsed = parseArguments(argc, argv, 2, {{"--overwrite", false}, {"--skip-existing", false}, {"--test", false}},
+                                 args, error);
+    const bool test = args.has("--test");
+    if (parsed && !args.helpRequested) {
+        if (args.positional.size() != (test ? 1u : 2u)) {
+            error = test ? "--test takes INSTALLER alone" : "expected INSTALLER and DIR";
+            parsed = false;
+        } else if (args.has("--overwrite") && args.has("--skip-existing")) {
+            error = "give --overwrite or --skip-existing, not both";
+            parsed = false;
+        } else if (test && (args.has("--overwrite") || args.has("--skip-existing"))) {
+            error = "--test writes nothing: it takes no --overwrite or --skip-existing";
+            parsed = false;
+        }
+    }
+    const int outcome = usageOutcome(kCommand, kUsage, args.helpRequested, parsed, error);
     if (outcome >= 0)
         return outcome;
+    const ExistingFiles existing = args.has("--overwrite")       ? ExistingFiles::Overwrite
+                                   : args.has("--skip-existing") ? ExistingFiles::Skip
+                                                                 : ExistingFiles::Refuse;
 
-    std::string error;
     const std::string& path = args.positional[0];
-    const fs::path root(args.positional[1]);
+    const std::string root = test ? std::string() : args.positional[1];
     InstallerView view;
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
@@ -103,15 +160,22 @@ int runExtract(int argc, char** argv)
     const std::string collision = collisionProblem(plan);
     if (!collision.empty())
         return reportFailure(kCommand, kExitRefused, "refused " + collision);
-    std::error_code code;
-    fs::create_directories(root, code);
-    if (code)
-        return reportFailure(kCommand, kExitIoError, "cannot create '" + root.string() + "': " + code.message());
+    OutputTree tree;
+    if (!test && !tree.open(root, error))
+        return reportFailure(kCommand, kExitIoError, error);
 
-    uint64_t written = 0;
-    int result = unpack(view.reader(), plan, root, written);
-    if (result == kExitOk)
-        std::printf("extracted %zu entries (%llu bytes) into %s\n", view.reader().entries().size(),
-                    (unsigned long long)written, root.string().c_str());
-    return result;
+    ExtractTally tally;
+    int result = unpack(view.reader(), plan, test ? nullptr : &tree, existing, tally);
+    if (result != kExitOk)
+        return result;
+    const size_t count = view.reader().entries().size();
+    if (test)
+        std::printf("tested %zu entries (%llu bytes): every size and CRC-32 matches\n", count,
+                    (unsigned long long)tally.written);
+    else
+        std::printf("extracted %zu entries (%llu bytes) into %s\n", count, (unsigned long long)tally.written,
+                    root.c_str());
+    if (tally.skipped != 0)
+        std::printf("kept %llu existing files (--skip-existing)\n", (unsigned long long)tally.skipped);
+    return kExitOk;
 }

@@ -202,7 +202,8 @@ int runPack(int argc, char** argv)
         return outcome;
 
     std::string error;
-    if (!checkOutputPath(request.out, request.stub, request.folder, error))
+    if (!refuseFolderAsOutput(request.out, error) ||
+        !checkOutputPath(request.out, request.stub, request.folder, error))
         return reportFailure(kCommand, kExitRefused, error);
     MappedFile stub;
     if (!stub.open(request.stub, error))
@@ -229,7 +230,7 @@ int runPack(int argc, char** argv)
     if (!out.create(request.out, error))
         return reportFailure(kCommand, kExitIoError, error);
     if (stub.size() != 0 && !out.write(stub.data(), size_t(stub.size())))
-        return reportFailure(kCommand, kExitIoError, "cannot write '" + out.tempPath() + "'");
+        return reportFailure(kCommand, kExitIoError, out.failure());
 
     const uint64_t inputBytes = totalFileBytes(entries);
     ZipWriter writer(out, request.options);
@@ -244,7 +245,7 @@ int runPack(int argc, char** argv)
     }
     if (!writer.finish() || !out.flush())
         return reportFailure(kCommand, kExitIoError,
-                             writer.error().empty() ? "cannot write '" + out.tempPath() + "'" : writer.error());
+                             writer.error().empty() ? out.failure() : writer.error());
 
     const uint64_t outSize = out.position();
     if (outSize < kSmallestReadableImage)
@@ -253,7 +254,7 @@ int runPack(int argc, char** argv)
                                  " bytes; the stub only looks for its archive in files of 16384 "
                                  "bytes or more");
     if (!stubReadsBack(out.tempPath(), stub.size(), entries.size(), error))
-        return reportFailure(kCommand, kExitRefused, error);
+        return reportFailure(kCommand, kExitRefused, underUserName(error, out.tempPath(), request.out));
     PackSummary summary;
     summary.sha256 = fileSha256(out.tempPath());
     if (!out.commit(error))

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,7 +14,7 @@
 #include "cli/Messages.h"
 #include "platform/OutputFile.h"
 #include "PeImage.h"
-#include "sign/SecretFile.h"
+#include "sign/SignerCommand.h"
 #include "sign/SignatureCheck.h"
 
 namespace fs = std::filesystem;
@@ -22,7 +23,8 @@ namespace {
 
 const char kCommand[] = "sign";
 const char kUsage[] =
-    "usage: wrapper-tool sign INSTALLER (--pkcs12 FILE [--password-env VAR] | --cert FILE --key FILE)\n"
+    "usage: wrapper-tool sign INSTALLER (--pkcs12 FILE [--password-env VAR] | --cert FILE --key FILE\n"
+    "                                    | --thumbprint SHA1)\n"
     "                         [--timestamp URL] [-o OUT.exe] [--ca FILE]\n"
     "\n"
     "Signs a packed installer with Authenticode (osslsigncode; signtool on\n"
@@ -32,9 +34,13 @@ const char kUsage[] =
     "\n"
     "  --pkcs12 FILE       the certificate and key, PKCS#12 (.pfx/.p12)\n"
     "  --password-env VAR  the name of an environment variable holding its\n"
-    "                      password; the password itself never goes on the\n"
-    "                      command line\n"
+    "                      password; osslsigncode reads it through a pipe, so\n"
+    "                      it is never on a command line or on disk (refused on\n"
+    "                      Windows, where signtool would take it on its command\n"
+    "                      line: use --thumbprint there)\n"
     "  --cert F --key F    certificate chain and private key, PEM (not on Windows)\n"
+    "  --thumbprint SHA1   Windows only: the certificate in your certificate\n"
+    "                      store with this SHA-1 thumbprint (signtool /sha1)\n"
     "  --timestamp URL     an RFC 3161 time-stamping service\n"
     "  -o OUT.exe          write the signed installer here instead\n"
     "  --ca FILE           trust these certificates (PEM) when checking the\n"
@@ -43,16 +49,11 @@ const char kUsage[] =
     "exit codes: 0 signed, 1 refused or the check failed, 2 bad command line,\n"
     "            3 I/O error or the signing tool failed or is missing\n";
 
-struct SignRequest {
-    std::string installer;
-    std::string out;
-    std::string pkcs12;
-    std::string passwordEnv;
-    std::string cert;
-    std::string key;
-    std::string timestamp;
-    std::string trusted;
-};
+#ifdef _WIN32
+const Signer kSigner = Signer::Signtool;
+#else
+const Signer kSigner = Signer::Osslsigncode;
+#endif
 
 int parse(int argc, char** argv, SignRequest& request)
 {
@@ -60,23 +61,21 @@ int parse(int argc, char** argv, SignRequest& request)
     std::string error;
     bool parsed = parseArguments(argc, argv, 2,
                                  {{"--pkcs12", true}, {"--password-env", true}, {"--cert", true},
-                                  {"--key", true}, {"--timestamp", true}, {"-o", true}, {"--ca", true}},
+                                  {"--key", true}, {"--thumbprint", true}, {"--timestamp", true},
+                                  {"-o", true}, {"--ca", true}},
                                  args, error);
     if (parsed && !args.helpRequested) {
-        const bool pkcs12 = args.has("--pkcs12");
-        const bool pem = args.has("--cert") || args.has("--key");
+        request.pkcs12 = args.value("--pkcs12");
+        request.passwordEnv = args.value("--password-env");
+        request.cert = args.value("--cert");
+        request.key = args.value("--key");
+        request.thumbprint = args.value("--thumbprint");
         if (args.positional.size() != 1) {
             error = "expected INSTALLER";
             parsed = false;
-        } else if (pkcs12 == pem) {
-            error = "give either --pkcs12 FILE or --cert FILE --key FILE";
-            parsed = false;
-        } else if (pem && !(args.has("--cert") && args.has("--key"))) {
-            error = "--cert and --key go together";
-            parsed = false;
-        } else if (args.has("--password-env") && !pkcs12) {
-            error = "--password-env goes with --pkcs12";
-            parsed = false;
+        } else {
+            error = signOptionsProblem(request, kSigner);
+            parsed = error.empty();
         }
     }
     int outcome = usageOutcome(kCommand, kUsage, args.helpRequested, parsed, error);
@@ -84,68 +83,59 @@ int parse(int argc, char** argv, SignRequest& request)
         return outcome;
     request.installer = args.positional[0];
     request.out = args.has("-o") ? args.value("-o") : request.installer;
-    request.pkcs12 = args.value("--pkcs12");
-    request.passwordEnv = args.value("--password-env");
-    request.cert = args.value("--cert");
-    request.key = args.value("--key");
     request.timestamp = args.value("--timestamp");
-    request.trusted = args.has("--ca") ? args.value("--ca") : request.cert;
+    request.ca = args.value("--ca");
     return -1;
 }
 
-// The signed file before it replaces OUT: removed unless committed.
+// The signed file before it replaces OUT, and the private folder holding it
+// (POSIX): removed unless committed.
 struct PendingFile {
     std::string path;
+    std::string folder;
     bool kept = false;
     ~PendingFile()
     {
-        if (!kept && !path.empty()) {
-            std::error_code ignored;
+        std::error_code ignored;
+        if (!kept && !path.empty())
             fs::remove(fs::path(path), ignored);
-            forgetOnInterrupt();
-        }
+        if (!folder.empty())
+            fs::remove(fs::path(folder), ignored);
+        forgetOnInterrupt();
     }
 };
 
+// Where the signer writes: osslsigncode creates its output itself, so it
+// gets a name in a fresh private folder; signtool signs a copy in place.
+bool preparePending(const SignRequest& request, PendingFile& pending, std::string& error)
+{
 #ifdef _WIN32
-bool buildCommand(const SignRequest& request, const std::string& password, const std::string& target,
-                  std::vector<std::string>& command, std::string& error)
-{
-    if (!request.cert.empty()) {
-        error = "signtool takes a PKCS#12 file: use --pkcs12";
+    std::FILE* copy = createScratchBeside(request.out, ".tmp", pending.path, error);
+    if (copy == nullptr)
         return false;
-    }
-    command = {"signtool", "sign", "/fd", "sha256", "/f", request.pkcs12};
-    if (!password.empty()) {
-        command.push_back("/p");
-        command.push_back(password);
-    }
-    if (!request.timestamp.empty()) {
-        command.insert(command.end(), {"/tr", request.timestamp, "/td", "sha256"});
-    }
-    command.push_back(target);
-    return true;
-}
-const char kSigner[] = "signtool";
+    std::FILE* source = std::fopen(request.installer.c_str(), "rb");
+    bool copied = source != nullptr;
+    char buffer[1 << 16];
+    size_t got = 0;
+    while (copied && (got = std::fread(buffer, 1, sizeof buffer, source)) > 0)
+        copied = std::fwrite(buffer, 1, got, copy) == got;
+    copied = copied && !std::ferror(source);
+    const int reason = errno;
+    if (source != nullptr)
+        std::fclose(source);
+    copied = std::fclose(copy) == 0 && copied;
+    if (!copied)
+        error = writeFailure(request.out, reason);
+    return copied;
 #else
-bool buildCommand(const SignRequest& request, const std::string& passwordFile, const std::string& target,
-                  std::vector<std::string>& command, std::string&)
-{
-    command = {"osslsigncode", "sign", "-h", "sha256"};
-    if (!request.pkcs12.empty()) {
-        command.insert(command.end(), {"-pkcs12", request.pkcs12});
-        if (!passwordFile.empty())
-            command.insert(command.end(), {"-readpass", passwordFile});
-    } else {
-        command.insert(command.end(), {"-certs", request.cert, "-key", request.key});
-    }
-    if (!request.timestamp.empty())
-        command.insert(command.end(), {"-ts", request.timestamp});
-    command.insert(command.end(), {"-in", request.installer, "-out", target});
+    SignalsHeld held;
+    if (!createScratchFolderBeside(request.out, ".sign", pending.folder, error))
+        return false;
+    pending.path = pending.folder + "/signed.exe";
+    removeOnInterrupt(pending.path, pending.folder);
     return true;
-}
-const char kSigner[] = "osslsigncode";
 #endif
+}
 
 // The signed result must still be an installer the stub reads, with the
 // same entries, and its signature must verify.
@@ -159,17 +149,16 @@ bool checkSigned(const std::string& path, size_t entryCount, const std::string& 
         error = "the signed file no longer holds the archive before its signature";
         return false;
     }
-    std::string detail;
-    bool altered = false;
-    SignatureState state = checkSignature(path, true, trusted, detail, altered);
-    if (state == SignatureState::Invalid && altered) {
-        error = "the signature does not match the file: " + detail;
+    SignatureReport report =
+        checkSignature(path, view.certificateTable(), view.certificateTableBytes(), trusted);
+    if (report.state == SignatureState::Invalid) {
+        error = "the signature does not verify: " + report.detail;
         return false;
     }
     // As verify does: a signer this machine does not trust is told, not refused.
-    if (state == SignatureState::Invalid)
-        note = "the signature does not verify here (" + detail + "); trust a test certificate with --ca FILE";
-    else if (state == SignatureState::NotChecked)
+    if (report.state == SignatureState::Untrusted)
+        note = "the signer is not trusted here (" + report.detail + "); trust a test certificate with --ca FILE";
+    else if (report.state == SignatureState::NotChecked)
         note = "the signature was not checked (osslsigncode missing)";
     return true;
 }
@@ -184,6 +173,10 @@ int runSign(int argc, char** argv)
         return outcome;
 
     std::string error;
+    if (request.out != request.installer && !refuseFolderAsOutput(request.out, error))
+        return reportFailure(kCommand, kExitRefused, error);
+    if (!request.ca.empty() && !trustFileReadable(request.ca, error))
+        return reportFailure(kCommand, kExitIoError, error);
     size_t entryCount = 0;
     {
         InstallerView view;
@@ -201,9 +194,9 @@ int runSign(int argc, char** argv)
                                  "refused '" + request.installer + "': no archive; pack it first, then sign");
         entryCount = view.reader().entries().size();
     }
-    if (!programOnPath(kSigner))
-        return reportFailure(kCommand, kExitIoError,
-                             std::string(kSigner) + " not found on PATH; install it to sign");
+    const char* signer = signerName(kSigner);
+    if (!programOnPath(signer))
+        return reportFailure(kCommand, kExitIoError, std::string(signer) + " not found on PATH; install it to sign");
 
     std::string password;
     if (!request.passwordEnv.empty()) {
@@ -214,46 +207,33 @@ int runSign(int argc, char** argv)
         password = value;
     }
 
+    if (password.size() > kLargestProgramInput)
+        return reportFailure(kCommand, kExitUsage, "the password in " + request.passwordEnv + " is too long");
+
     PendingFile pending;
-    pending.path = scratchPathBeside(request.out, ".tmp");
-    removeOnInterrupt(pending.path);
-    std::vector<std::string> command;
-#ifdef _WIN32
-    // signtool signs in place: a copy is signed, then renamed.
-    std::error_code copied;
-    fs::copy_file(fs::path(request.installer), fs::path(pending.path), fs::copy_options::overwrite_existing, copied);
-    if (copied)
-        return reportFailure(kCommand, kExitIoError, "cannot write '" + pending.path + "': " + copied.message());
-    if (!buildCommand(request, password, pending.path, command, error))
-        return reportFailure(kCommand, kExitUsage, error);
-#else
-    SecretFile passwordFile;
-    if (!password.empty() && !passwordFile.create(scratchPathBeside(request.out, ".pass"), password, error))
+    if (!preparePending(request, pending, error))
         return reportFailure(kCommand, kExitIoError, error);
-    buildCommand(request, passwordFile.path(), pending.path, command, error);
-#endif
+    const std::vector<std::string> command =
+        signerCommand(request, kSigner, !password.empty(), request.installer, pending.path);
     std::string output;
-    const int code = runProgram(command, output);
+    const int code = runProgram(command, output, password);
     if (code != 0) {
-        while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
-            output.pop_back();
-        size_t lastLine = output.rfind('\n');
+        const std::string reason = underUserName(signerReason(output), pending.path, request.out);
         return reportFailure(kCommand, kExitIoError,
-                             std::string(kSigner) + " failed" +
-                                 (output.empty() ? std::string()
-                                                 : ": " + output.substr(lastLine == std::string::npos ? 0 : lastLine + 1)));
+                             std::string(signer) + " could not sign '" + request.installer + "'" +
+                                 (reason.empty() ? std::string() : ": " + reason));
     }
     std::string note;
-    if (!checkSigned(pending.path, entryCount, request.trusted, error, note))
-        return reportFailure(kCommand, kExitRefused, error);
+    const std::string trusted = request.ca.empty() ? request.cert : request.ca;
+    if (!checkSigned(pending.path, entryCount, trusted, error, note))
+        return reportFailure(kCommand, kExitRefused, underUserName(error, pending.path, request.out));
     std::error_code renamed;
     fs::rename(fs::path(pending.path), fs::path(request.out), renamed);
     if (renamed)
-        return reportFailure(kCommand, kExitIoError, "cannot rename '" + pending.path + "' to '" + request.out +
-                                                         "': " + renamed.message());
+        return reportFailure(kCommand, kExitIoError, "cannot replace '" + request.out + "': " + renamed.message());
     pending.kept = true;
     forgetOnInterrupt();
-    std::printf("signed %s with %s\n", request.out.c_str(), kSigner);
+    std::printf("signed %s with %s\n", request.out.c_str(), signer);
     if (!note.empty())
         std::printf("note: %s\n", note.c_str());
     return kExitOk;

@@ -16,12 +16,13 @@
 #include "cli/Progress.h"
 #include "inspect/Sha256.h"
 #include "sign/SignatureCheck.h"
+#include "sign/SignatureText.h"
 
 namespace {
 
 const char kCommand[] = "verify";
 const char kUsage[] =
-    "usage: wrapper-tool verify INSTALLER [--json] [--ca FILE]\n"
+    "usage: wrapper-tool verify INSTALLER [--json] [--ca FILE] [--require-signature]\n"
     "\n"
     "Reads INSTALLER the way the stub reads its own file: the archive is looked\n"
     "for before the signature block, every entry is decompressed (nothing is\n"
@@ -30,14 +31,19 @@ const char kUsage[] =
     "the archive, the inner setup, a staged update, and every entry the stub\n"
     "would refuse, the first of them (where the stub stops) first.\n"
     "A signature is checked with osslsigncode (WinVerifyTrust on Windows):\n"
-    "valid, invalid, or present but not checked when the tool is missing.\n"
-    "A file changed after signing fails the check; a signer not trusted\n"
-    "here is reported as invalid with a note, and does not fail it.\n"
+    "valid, untrusted, invalid, or present but not checked when the tool is\n"
+    "missing. An invalid signature (the file changed after signing, or the\n"
+    "signature itself is broken) fails the check. A signer not trusted here\n"
+    "is a note, unless --ca or --require-signature makes the check strict.\n"
     "\n"
-    "  --json      print one JSON document (entries, sizes, archive offset,\n"
-    "              SHA-256, signature state, notes and problems)\n"
-    "  --ca FILE   trust these certificates (PEM) for the signature, e.g. a\n"
-    "              test certificate\n"
+    "  --json               print one JSON document (entries, sizes, archive\n"
+    "                       offset, SHA-256, signature and signer, notes and\n"
+    "                       problems)\n"
+    "  --ca FILE            trust these certificates (PEM) for the signature,\n"
+    "                       e.g. a test certificate; a signer they do not\n"
+    "                       vouch for then fails the check\n"
+    "  --require-signature  fail unless the installer carries a signature\n"
+    "                       whose signer is trusted\n"
     "\n"
     "exit codes: 0 the stub would unpack it and start the inner setup,\n"
     "            1 it would not, 2 bad command line, 3 I/O error\n";
@@ -124,18 +130,8 @@ void describeStub(const StubIdentity& stub)
         std::printf("stub:          %s %s\n", stub.productName.c_str(), stub.productVersion.c_str());
 }
 
-void describeSignature(const InstallerView& view, SignatureState state, const std::string& detail)
-{
-    if (view.isSigned())
-        std::printf("signature:     %s, certificate table of %llu bytes at offset %llu%s\n",
-                    signatureStateText(state), (unsigned long long)view.certificateTableSize(),
-                    (unsigned long long)view.searchSize(), detail.empty() ? "" : (" (" + detail + ")").c_str());
-    else
-        std::printf("signature:     none\n");
-}
-
 void printJson(const std::string& path, const InstallerView& view, const StubIdentity& stub,
-               const std::string& sha256, SignatureState state, const Findings& found,
+               const std::string& sha256, const SignatureReport& signature, const Findings& found,
                const UnpackPlan* plan, bool ok)
 {
     JsonDocument out;
@@ -143,7 +139,10 @@ void printJson(const std::string& path, const InstallerView& view, const StubIde
     out["size"] = view.fileSize();
     out["sha256"] = sha256;
     out["stub"] = {{"product", stub.productName}, {"version", stub.productVersion}};
-    out["signature"] = signatureStateText(state);
+    out["signature"] = signatureStateText(signature.state);
+    if (!signature.detail.empty())
+        out["signature_detail"] = signature.detail;
+    out["signer"] = signerJson(signature);
     out["archive_found"] = view.archiveFound();
     if (view.archiveFound()) {
         out["archive_offset"] = view.reader().archiveOffset();
@@ -172,20 +171,22 @@ void printJson(const std::string& path, const InstallerView& view, const StubIde
 int runVerify(int argc, char** argv)
 {
     ParsedArguments args;
-    const int outcome = parseCommand(argc, argv, kCommand, kUsage, {{"--json", false}, {"--ca", true}}, 1,
-                                     "INSTALLER", args);
+    const int outcome =
+        parseCommand(argc, argv, kCommand, kUsage,
+                     {{"--json", false}, {"--ca", true}, {"--require-signature", false}}, 1, "INSTALLER", args);
     if (outcome >= 0)
         return outcome;
 
     std::string error;
     const std::string& path = args.positional[0];
     const bool json = args.has("--json");
+    const std::string& trusted = args.value("--ca");
+    if (args.has("--ca") && !trustFileReadable(trusted, error))
+        return reportFailure(kCommand, kExitIoError, error);
     InstallerView view;
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
-    std::string detail;
-    bool altered = false;
-    const SignatureState signature = checkSignature(path, view.isSigned(), args.value("--ca"), detail, altered);
+    const SignatureReport signature = checkSignature(path, view.certificateTable(), view.certificateTableBytes(), trusted);
     const std::string sha256 = json ? fileSha256(path) : std::string();
 
     Findings found;
@@ -197,15 +198,17 @@ int runVerify(int argc, char** argv)
         found.problems.push_back("not packed on the stub: " + stub.reason);
     else if (stub.kind == StubIdentity::Kind::OtherVersion)
         found.warnings.push_back("another stub release: " + stub.reason);
-    // A file changed after signing fails; a signer this machine does not
-    // trust is told, since the stub runs either way and trust is the
-    // target machine's matter.
-    if (signature == SignatureState::Invalid && altered)
-        found.problems.push_back("the signature is invalid: " + detail);
-    else if (signature == SignatureState::Invalid)
-        found.notes.push_back("the signature does not verify here (" + detail +
-                              "); for a test certificate, trust it with --ca FILE");
     checkSignatureEnd(view, found);
+    // A broken signature fails; a signer this machine does not trust is
+    // told, since the stub runs either way and trust is the target
+    // machine's matter, unless the caller asked for trust.
+    const bool required = args.has("--require-signature");
+    const std::string signatureFailure = signatureProblem(signature, required || args.has("--ca"), required);
+    if (!signatureFailure.empty())
+        found.problems.push_back(signatureFailure);
+    else if (signature.state == SignatureState::Untrusted)
+        found.notes.push_back("the signer is not trusted here (" + signature.detail +
+                              "); for a test certificate, trust it with --ca FILE");
     if (view.fileSize() > kLargestSingleView)
         found.warnings.push_back("the installer has " + std::to_string(view.fileSize()) +
                                  " bytes; the i686 stub maps its whole file in one view, for "
@@ -226,7 +229,7 @@ int runVerify(int argc, char** argv)
         }
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
         describeStub(stub);
-        describeSignature(view, signature, detail);
+        printSignature(view, signature);
         std::printf("archive:       not found\n");
         std::printf("result:        FAILED, %s\n", reason.c_str());
         return reportFailure(kCommand, kExitRefused, reason);
@@ -235,7 +238,7 @@ int runVerify(int argc, char** argv)
     if (!json) {
         std::printf("installer:     %s (%llu bytes)\n", path.c_str(), (unsigned long long)view.fileSize());
         describeStub(stub);
-        describeSignature(view, signature, detail);
+        printSignature(view, signature);
         std::printf("archive:       found at offset %llu%s, %zu entries%s\n",
                     (unsigned long long)reader.archiveOffset(),
                     view.isSigned() ? " (before the signature block)" : "", reader.entries().size(),

@@ -32,6 +32,12 @@ public:
     uint64_t bytesAfterCertificateTable() const;
     // True when the declared table runs past the end of the file.
     bool certificateTableCut() const;
+    // The table's bytes that are in the file; null when unsigned.
+    const uint8_t* certificateTable() const { return isSigned() ? file_.data() + searchSize_ : nullptr; }
+    size_t certificateTableBytes() const
+    {
+        return isSigned() ? size_t(certificateTableCut() ? file_.size() - searchSize_ : tableSize_) : 0;
+    }
     // True when no archive lies before the signature block but one would be
     // found if the whole file were searched: the file was signed before packing.
     bool archiveAfterSignature() const { return archiveAfterSignature_; }

@@ -54,45 +54,6 @@ void Sha256::block(const uint8_t* data)
     state_[4] += e; state_[5] += f; state_[6] += g; state_[7] += h;
 }
 
-void Sha256::update(const uint8_t* data, size_t size)
-{
-    length_ += size;
-    while (size > 0) {
-        if (buffered_ == 0 && size >= 64) {
-            block(data);
-            data += 64;
-            size -= 64;
-            continue;
-        }
-        size_t take = 64 - buffered_ < size ? 64 - buffered_ : size;
-        for (size_t i = 0; i < take; ++i)
-            buffer_[buffered_ + i] = data[i];
-        buffered_ += take;
-        data += take;
-        size -= take;
-        if (buffered_ == 64) {
-            block(buffer_);
-            buffered_ = 0;
-        }
-    }
-}
-
-std::string Sha256::hexDigest()
-{
-    const uint64_t bits = length_ * 8;
-    uint8_t pad[72] = {0x80};
-    size_t padSize = (buffered_ < 56 ? 56 : 120) - buffered_;
-    for (int i = 0; i < 8; ++i)
-        pad[padSize + i] = uint8_t(bits >> (56 - 8 * i));
-    update(pad, padSize + 8);
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (uint32_t word : state_)
-        for (int shift = 28; shift >= 0; shift -= 4)
-            hex += kHex[(word >> shift) & 0xF];
-    return hex;
-}
-
 std::string fileSha256(const std::string& path)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);

@@ -86,7 +86,7 @@ bool ZipWriter::addDirectory(const std::string& name)
 {
     CentralEntry entry{name, kMethodStored, 0, 0, 0, archivePosition(), kDosDirectoryAttribute};
     if (!writeLocalHeader(entry, options_.forceZip64))
-        return fail("cannot write the output file");
+        return fail(out_.failure());
     entries_.push_back(entry);
     return true;
 }
@@ -106,7 +106,7 @@ bool ZipWriter::addFile(const std::string& name, const std::filesystem::path& so
     const bool zip64 = options_.forceZip64 || needsZip64(expectedSize);
     const uint64_t headerPosition = out_.position();
     if (!writeLocalHeader(entry, zip64))
-        return fail("cannot write the output file");
+        return fail(out_.failure());
     const uint64_t dataPosition = out_.position();
 
     bool smaller = false;
@@ -116,7 +116,7 @@ bool ZipWriter::addFile(const std::string& name, const std::filesystem::path& so
         if (expectedSize > 0) {
             std::rewind(source.get());
             if (!out_.seek(dataPosition))
-                return fail("cannot seek in the output file");
+                return fail(out_.failure());
         }
         if (!storeData(source.get(), name, expectedSize, entry))
             return false;
@@ -126,7 +126,7 @@ bool ZipWriter::addFile(const std::string& name, const std::filesystem::path& so
 
     const uint64_t endPosition = out_.position();
     if (!out_.seek(headerPosition) || !writeLocalHeader(entry, zip64) || !out_.seek(endPosition))
-        return fail("cannot write the output file");
+        return fail(out_.failure());
     entries_.push_back(entry);
     return true;
 }
@@ -137,7 +137,7 @@ bool ZipWriter::addPrepared(const std::string& name, uint16_t method, uint32_t c
     CentralEntry entry{name, method, crc, size, uncompressedSize, archivePosition(), kDosArchiveAttribute};
     const bool zip64 = options_.forceZip64 || needsZip64(uncompressedSize);
     if (!writeLocalHeader(entry, zip64) || !out_.write(data, size))
-        return fail("cannot write the output file");
+        return fail(out_.failure());
     entries_.push_back(entry);
     return true;
 }
@@ -183,7 +183,7 @@ bool ZipWriter::deflateData(std::FILE* source, const std::string& name, uint64_t
             return true;
         }
         if (!out_.write(outputBuffer_.data(), produced))
-            return fail("cannot write the output file");
+            return fail(out_.failure());
         written += produced;
     }
     if (readTotal != size)
@@ -211,7 +211,7 @@ bool ZipWriter::storeData(std::FILE* source, const std::string& name, uint64_t s
         if (readTotal > size)
             break;
         if (!out_.write(inputBuffer_.data(), got))
-            return fail("cannot write the output file");
+            return fail(out_.failure());
     }
     if (readTotal != size)
         return fail("'" + name + "' changed while it was being packed");
@@ -306,9 +306,9 @@ bool ZipWriter::finish()
     const uint64_t directoryOffset = archivePosition();
     for (const CentralEntry& entry : entries_)
         if (!writeCentralEntry(entry))
-            return fail("cannot write the output file");
+            return fail(out_.failure());
     const uint64_t directorySize = archivePosition() - directoryOffset;
     if (!writeEndRecords(directoryOffset, directorySize))
-        return fail("cannot write the output file");
+        return fail(out_.failure());
     return true;
 }

@@ -8,16 +8,37 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "CommandLine.h"
+#include "Owned_win.h"
 #include "platform/WidePath.h"
 #else
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/InterruptCleanup.h"
+
 extern char** environ;
 #endif
 
 namespace fs = std::filesystem;
+
+std::vector<std::string> outputLines(const std::string& output)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        std::string line = output.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
 
 bool programOnPath(const std::string& name)
 {
@@ -49,67 +70,35 @@ bool programOnPath(const std::string& name)
 
 #ifdef _WIN32
 
-namespace {
-
-// One argument quoted the way the C runtime's argv parser reads it back.
-std::wstring quoteArgument(const std::wstring& argument)
-{
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
-        return argument;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-
-struct Handle {
-    HANDLE value = nullptr;
-    ~Handle()
-    {
-        if (value != nullptr && value != INVALID_HANDLE_VALUE)
-            CloseHandle(value);
-    }
-};
-
-} // namespace
-
-int runProgram(const std::vector<std::string>& command, std::string& output)
+int runProgram(const std::vector<std::string>& command, std::string& output, const std::string& input)
 {
     output.clear();
-    std::wstring line;
-    for (const std::string& argument : command)
-        line += (line.empty() ? L"" : L" ") + quoteArgument(widePath(argument));
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    Handle readEnd, writeEnd;
-    if (!CreatePipe(&readEnd.value, &writeEnd.value, &inherit, 0))
+    if (!input.empty())
         return -1;
-    SetHandleInformation(readEnd.value, HANDLE_FLAG_INHERIT, 0);
+    ArgumentVector arguments;
+    for (const std::string& argument : command)
+        arguments.push_back(widePath(argument));
+    std::wstring line = buildCommandLine(arguments);
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    UniqueHandle readEnd, writeEnd;
+    if (!CreatePipe(readEnd.receive(), writeEnd.receive(), &inherit, 0))
+        return -1;
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd.value;
-    startup.hStdError = writeEnd.value;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         return -1;
-    Handle processHandle, threadHandle;
-    processHandle.value = process.hProcess;
-    threadHandle.value = process.hThread;
-    CloseHandle(writeEnd.value);
-    writeEnd.value = nullptr;
+    UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    // Our copy of the write end closed, the read below ends with the child.
+    writeEnd.reset();
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(readEnd.value, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
         output.append(buffer, got);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 1;
@@ -119,14 +108,44 @@ int runProgram(const std::vector<std::string>& command, std::string& output)
 
 #else
 
-int runProgram(const std::vector<std::string>& command, std::string& output)
+namespace {
+
+// A pipe already holding `input`, its write end closed: the child reads it
+// to the end. Written before the child starts, so no SIGPIPE can reach us.
+int inputPipe(const std::string& input)
+{
+    int ends[2];
+    if (input.size() > kLargestProgramInput || pipe(ends) != 0)
+        return -1;
+    const bool written = write(ends[1], input.data(), input.size()) == ssize_t(input.size());
+    close(ends[1]);
+    if (!written) {
+        close(ends[0]);
+        return -1;
+    }
+    return ends[0];
+}
+
+} // namespace
+
+int runProgram(const std::vector<std::string>& command, std::string& output, const std::string& input)
 {
     output.clear();
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
+    const int inputEnd = input.empty() ? -1 : inputPipe(input);
+    if (!input.empty() && inputEnd < 0)
         return -1;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        if (inputEnd >= 0)
+            close(inputEnd);
+        return -1;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (inputEnd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, inputEnd, 0);
+        posix_spawn_file_actions_addclose(&actions, inputEnd);
+    }
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
     posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
@@ -135,10 +154,26 @@ int runProgram(const std::vector<std::string>& command, std::string& output)
     for (const std::string& argument : command)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    // The child starts with no signal held back, whatever we hold here.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t child = 0;
-    int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    int started = 0;
+    {
+        SignalsHeld held;
+        started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+        if (started == 0)
+            stopOnInterrupt(child);
+    }
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     close(pipeEnds[1]);
+    if (inputEnd >= 0)
+        close(inputEnd);
     if (started != 0) {
         close(pipeEnds[0]);
         return -1;
@@ -151,6 +186,7 @@ int runProgram(const std::vector<std::string>& command, std::string& output)
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    stopOnInterrupt(0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

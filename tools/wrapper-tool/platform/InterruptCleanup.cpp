@@ -7,9 +7,12 @@
 #include "cli/Progress.h"
 
 #ifdef _WIN32
+#include <direct.h>
 #include <io.h>
 #define writeStderr(text, size) _write(2, text, unsigned(size))
 #else
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #define writeStderr(text, size) (void)!write(2, text, size)
 #endif
@@ -18,17 +21,38 @@ namespace {
 
 // Fixed storage: the handler may only read what is already in place.
 char pendingPath[4096];
+char pendingFolder[4096];
 volatile std::sig_atomic_t armed = 0;
+#ifndef _WIN32
+volatile pid_t runningChild = 0;
+#endif
 bool installed = false;
+
+#ifdef _WIN32
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+#else
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+#endif
 
 extern "C" void onInterrupt(int signalNumber)
 {
+#ifndef _WIN32
+    const pid_t child = runningChild;
+    if (child > 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+#endif
     if (armed) {
         armed = 0;
 #ifdef _WIN32
         std::remove(pendingPath);
+        if (pendingFolder[0] != '\0')
+            _rmdir(pendingFolder);
 #else
         unlink(pendingPath);
+        if (pendingFolder[0] != '\0')
+            rmdir(pendingFolder);
 #endif
     }
     if (progressLineShown())
@@ -39,15 +63,23 @@ extern "C" void onInterrupt(int signalNumber)
 
 } // namespace
 
-void removeOnInterrupt(const std::string& tempPath)
+void removeOnInterrupt(const std::string& tempPath, const std::string& folder)
 {
     armed = 0;
-    if (tempPath.size() >= sizeof pendingPath)
+    if (tempPath.size() >= sizeof pendingPath || folder.size() >= sizeof pendingFolder)
         return;
     std::memcpy(pendingPath, tempPath.c_str(), tempPath.size() + 1);
+    std::memcpy(pendingFolder, folder.c_str(), folder.size() + 1);
     if (!installed) {
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
+        for (int number : kEndingSignals) {
+#ifndef _WIN32
+            // A signal the caller chose to ignore (nohup, a shell's trap) stays ignored.
+            struct sigaction current;
+            if (sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+                continue;
+#endif
+            std::signal(number, onInterrupt);
+        }
         installed = true;
     }
     armed = 1;
@@ -57,3 +89,29 @@ void forgetOnInterrupt()
 {
     armed = 0;
 }
+
+#ifndef _WIN32
+void stopOnInterrupt(pid_t child)
+{
+    runningChild = child;
+}
+#endif
+
+#ifdef _WIN32
+SignalsHeld::SignalsHeld() {}
+SignalsHeld::~SignalsHeld() {}
+#else
+SignalsHeld::SignalsHeld()
+{
+    sigset_t held;
+    sigemptyset(&held);
+    for (int number : kEndingSignals)
+        sigaddset(&held, number);
+    sigprocmask(SIG_BLOCK, &held, &saved_);
+}
+
+SignalsHeld::~SignalsHeld()
+{
+    sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+#endif

@@ -1,9 +1,38 @@
 #pragma once
 #include <string>
 
-// Ctrl-C or SIGTERM while an output is being written: the temporary file is
-// removed, a progress line on the terminal is ended, and the process then
-// dies of the signal as it would have. One temporary at a time.
-void removeOnInterrupt(const std::string& tempPath);
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+// A signal that ends the process (Ctrl-C, SIGTERM, SIGHUP when the terminal
+// goes, SIGPIPE when a reader of our output quits) while an output is being
+// written: the temporary file is removed, a progress line on the terminal is
+// ended, and the process then dies of the signal as it would have. One
+// temporary at a time; with `folder`, that private folder (holding only the
+// temporary) is removed after it.
+void removeOnInterrupt(const std::string& tempPath, const std::string& folder = std::string());
 // The temporary was renamed or removed: nothing to do on a signal any more.
 void forgetOnInterrupt();
+
+#ifndef _WIN32
+// A program started for us (osslsigncode) that may be writing the
+// temporary: on such a signal it is stopped and waited for first, so it
+// cannot write the temporary again after it was removed. 0: none.
+void stopOnInterrupt(pid_t child);
+#endif
+
+// Holds those signals back while alive (not on Windows), so that creating a
+// file and arming its removal happen as one step.
+class SignalsHeld {
+public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t saved_;
+#endif
+};

@@ -8,9 +8,16 @@
 #include "platform/InterruptCleanup.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
+#include <sys/stat.h>
+
+#include "platform/WidePath.h"
 #define getpid _getpid
+#define close _close
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -27,12 +34,95 @@ bool seekStream(std::FILE* file, uint64_t position)
 #endif
 }
 
+// O_EXCL is CREATE_NEW on Windows: an existing name, a link included, fails.
+int openExclusive(const std::string& path)
+{
+#ifdef _WIN32
+    return _wopen(widePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+#endif
+}
+
 } // namespace
 
-std::string scratchPathBeside(const std::string& path, const char* tag)
+std::string writeFailure(const std::string& path, int errorNumber)
 {
-    return path + tag + std::to_string(getpid());
+    return "cannot write '" + path + "'" + (errorNumber != 0 ? std::string(": ") + std::strerror(errorNumber) : "");
 }
+
+std::string underUserName(std::string message, const std::string& scratchPath, const std::string& userPath)
+{
+    for (size_t at = message.find(scratchPath); !scratchPath.empty() && at != std::string::npos;
+         at = message.find(scratchPath, at + userPath.size()))
+        message.replace(at, scratchPath.size(), userPath);
+    return message;
+}
+
+bool refuseFolderAsOutput(const std::string& out, std::string& error)
+{
+    std::error_code code;
+    if (!fs::is_directory(fs::path(out), code))
+        return true;
+    error = "refused -o '" + out + "': it is a folder; name the file to write";
+    return false;
+}
+
+std::FILE* createScratchBeside(const std::string& finalPath, const char* tag, std::string& scratchPath,
+                               std::string& error)
+{
+    const std::string base = finalPath + tag + std::to_string(getpid());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+        int fd = -1;
+        {
+            // No signal between creating the file and arming its removal;
+            // a name that was taken is someone else's and is never removed.
+            SignalsHeld held;
+            fd = openExclusive(candidate);
+            if (fd >= 0)
+                removeOnInterrupt(candidate);
+        }
+        if (fd < 0) {
+            const int reason = errno;
+            if (reason == EEXIST)
+                continue;
+            error = "cannot create a file beside '" + finalPath + "': " + std::strerror(reason);
+            return nullptr;
+        }
+#ifdef _WIN32
+        std::FILE* file = _fdopen(fd, "wb");
+#else
+        std::FILE* file = fdopen(fd, "wb");
+#endif
+        if (file == nullptr) {
+            const int reason = errno;
+            close(fd);
+            std::remove(candidate.c_str());
+            forgetOnInterrupt();
+            error = "cannot create a file beside '" + finalPath + "': " + std::strerror(reason);
+            return nullptr;
+        }
+        scratchPath = candidate;
+        return file;
+    }
+    error = "cannot create a file beside '" + finalPath + "': every scratch name is taken";
+    return nullptr;
+}
+
+#ifndef _WIN32
+bool createScratchFolderBeside(const std::string& finalPath, const char* tag, std::string& folder,
+                               std::string& error)
+{
+    std::string pattern = finalPath + tag + std::to_string(getpid()) + "-XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr) {
+        error = "cannot create a folder beside '" + finalPath + "': " + std::strerror(errno);
+        return false;
+    }
+    folder = pattern;
+    return true;
+}
+#endif
 
 OutputFile::~OutputFile()
 {
@@ -43,15 +133,10 @@ bool OutputFile::create(const std::string& finalPath, std::string& error)
 {
     discard();
     finalPath_ = finalPath;
-    tempPath_ = scratchPathBeside(finalPath, ".tmp");
-    removeOnInterrupt(tempPath_);
-    file_ = std::fopen(tempPath_.c_str(), "wb");
-    if (file_ == nullptr) {
-        error = "cannot create '" + tempPath_ + "': " + std::strerror(errno);
-        tempPath_.clear();
-        forgetOnInterrupt();
+    errno_ = 0;
+    file_ = createScratchBeside(finalPath, ".tmp", tempPath_, error);
+    if (file_ == nullptr)
         return false;
-    }
     // Large buffered writes: the archive is written in one pass.
     std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
     position_ = end_ = 0;
@@ -62,8 +147,10 @@ bool OutputFile::write(const void* data, size_t size)
 {
     if (file_ == nullptr)
         return false;
-    if (size != 0 && std::fwrite(data, 1, size, file_) != size)
+    if (size != 0 && std::fwrite(data, 1, size, file_) != size) {
+        errno_ = errno;
         return false;
+    }
     position_ += size;
     if (position_ > end_)
         end_ = position_;
@@ -80,7 +167,10 @@ bool OutputFile::seek(uint64_t position)
 
 bool OutputFile::flush()
 {
-    return file_ != nullptr && std::fflush(file_) == 0 && !std::ferror(file_);
+    if (file_ != nullptr && std::fflush(file_) == 0 && !std::ferror(file_))
+        return true;
+    errno_ = errno;
+    return false;
 }
 
 bool OutputFile::commit(std::string& error)
@@ -90,10 +180,14 @@ bool OutputFile::commit(std::string& error)
         return false;
     }
     bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+    if (!flushed)
+        errno_ = errno;
     bool closed = std::fclose(file_) == 0;
+    if (flushed && !closed)
+        errno_ = errno;
     file_ = nullptr;
     if (!flushed || !closed) {
-        error = "cannot write '" + tempPath_ + "'";
+        error = failure();
         discard();
         return false;
     }
@@ -102,7 +196,7 @@ bool OutputFile::commit(std::string& error)
     if (!code)
         forgetOnInterrupt();
     if (code) {
-        error = "cannot rename '" + tempPath_ + "' to '" + finalPath_ + "': " + code.message();
+        error = "cannot replace '" + finalPath_ + "': " + code.message();
         discard();
         return false;
     }

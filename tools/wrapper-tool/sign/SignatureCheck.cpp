@@ -1,5 +1,9 @@
 #include "sign/SignatureCheck.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #ifdef _WIN32
 #include <windows.h>
 #include <softpub.h>
@@ -17,6 +21,8 @@ const char* signatureStateText(SignatureState state)
         return "none";
     case SignatureState::Valid:
         return "valid";
+    case SignatureState::Untrusted:
+        return "untrusted";
     case SignatureState::Invalid:
         return "invalid";
     case SignatureState::NotChecked:
@@ -25,14 +31,43 @@ const char* signatureStateText(SignatureState state)
     return "unknown";
 }
 
+bool trustFileReadable(const std::string& path, std::string& error)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = "cannot read --ca '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+std::string signatureProblem(const SignatureReport& report, bool strict, bool required)
+{
+    switch (report.state) {
+    case SignatureState::Invalid:
+        return "the signature is invalid" + (report.detail.empty() ? std::string() : ": " + report.detail);
+    case SignatureState::Untrusted:
+        return strict ? "the signer is not trusted (" + report.detail + ")" : std::string();
+    case SignatureState::NotChecked:
+        return strict ? std::string("the signature could not be checked (osslsigncode missing)") : std::string();
+    case SignatureState::None:
+        return required ? std::string("the installer is not signed") : std::string();
+    case SignatureState::Valid:
+        break;
+    }
+    return std::string();
+}
+
 #ifdef _WIN32
 
-SignatureState checkSignature(const std::string& path, bool hasCertificateTable, const std::string&,
-                              std::string& detail, bool& altered)
+SignatureReport checkSignature(const std::string& path, const uint8_t* table, size_t tableSize,
+                               const std::string&)
 {
-    altered = false;
-    if (!hasCertificateTable)
-        return SignatureState::None;
+    SignatureReport report;
+    if (table == nullptr)
+        return report;
+    report.signerKnown = readSignerDetails(table, tableSize, report.signer);
     std::wstring wide = widePath(path);
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof file;
@@ -48,67 +83,119 @@ SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
     LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    if (status == ERROR_SUCCESS)
-        return SignatureState::Valid;
+    if (status == ERROR_SUCCESS) {
+        report.state = SignatureState::Valid;
+        return report;
+    }
     char text[32];
     wsprintfA(text, "WinVerifyTrust: 0x%08lX", static_cast<unsigned long>(status));
-    detail = text;
-    altered = status == TRUST_E_BAD_DIGEST;
-    return SignatureState::Invalid;
+    report.detail = text;
+    // Only these say the signature itself is fine and its signer is the matter.
+    const bool signerOnly = status == CERT_E_UNTRUSTEDROOT || status == CERT_E_CHAINING ||
+                            status == TRUST_E_EXPLICIT_DISTRUST || status == CERT_E_UNTRUSTEDTESTROOT ||
+                            status == CERT_E_EXPIRED;
+    report.state = signerOnly ? SignatureState::Untrusted : SignatureState::Invalid;
+    return report;
 }
 
 #else
 
 namespace {
 
-// The checker's reason: its "Error: ..." line when it gives one, else its
-// last line that speaks of a failure.
+// The checker's reason: its "Error: ..." or "Verify error: ..." line when it
+// gives one, else the reason of OpenSSL's last queued error
+// ("...:error:CODE:LIBRARY:FUNCTION:REASON:FILE:LINE:"), else its last line
+// that speaks of a failure.
 std::string failureReason(const std::string& output)
 {
+    std::string queued;
     std::string failure;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        if (end == std::string::npos)
-            end = output.size();
-        std::string line = output.substr(start, end - start);
-        size_t error = line.find("Error: ");
-        if (error != std::string::npos)
-            return line.substr(error + 7);
-        if (line.find("fail") != std::string::npos)
+    for (const std::string& line : outputLines(output)) {
+        for (const char* marker : {"Verify error: ", "Error: "}) {
+            const size_t at = line.find(marker);
+            if (at != std::string::npos)
+                return line.substr(at + std::strlen(marker));
+        }
+        const size_t error = line.find(":error:");
+        if (error != std::string::npos) {
+            // Past CODE, LIBRARY and FUNCTION.
+            size_t field = error + 7;
+            for (int skip = 0; skip < 3 && field != 0; ++skip)
+                field = line.find(':', field) + 1; // npos + 1 == 0: too few fields
+            if (field != 0)
+                queued = line.substr(field, line.find(':', field) - field);
+        } else if (line.find("fail") != std::string::npos) {
             failure = line;
-        start = end + 1;
+        }
     }
-    return failure;
+    return queued.empty() ? failure : queued;
+}
+
+// osslsigncode's verdict, trusting `anchors` (a file, or PEM text on its
+// standard input when `anchorText` is given).
+int runVerify(const std::string& path, const std::string& anchors, const std::string& anchorText,
+              std::string& output)
+{
+    std::vector<std::string> command = {"osslsigncode", "verify", "-in", path};
+    if (!anchors.empty())
+        command.insert(command.end(), {"-CAfile", anchors});
+    return runProgram(command, output, anchorText);
+}
+
+bool brokenSignature(const std::string& output)
+{
+    return output.find("MISMATCH") != std::string::npos || output.find("signature failure") != std::string::npos;
+}
+
+// Whether all that failed is the chain to a trusted certificate.
+bool chainOnly(const std::string& output)
+{
+    return output.find("certificate verify error") != std::string::npos && !brokenSignature(output);
 }
 
 } // namespace
 
-SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
-                              const std::string& trustedCertificates, std::string& detail, bool& altered)
+SignatureReport checkSignature(const std::string& path, const uint8_t* table, size_t tableSize,
+                               const std::string& trustedCertificates)
 {
-    altered = false;
-    if (!hasCertificateTable)
-        return SignatureState::None;
+    SignatureReport report;
+    if (table == nullptr)
+        return report;
+    report.signerKnown = readSignerDetails(table, tableSize, report.signer);
+    report.state = SignatureState::NotChecked;
     if (!programOnPath("osslsigncode"))
-        return SignatureState::NotChecked;
-    std::vector<std::string> command = {"osslsigncode", "verify", "-in", path};
-    if (!trustedCertificates.empty()) {
-        command.push_back("-CAfile");
-        command.push_back(trustedCertificates);
-    }
+        return report;
     std::string output;
-    const int code = runProgram(command, output);
+    const int code = runVerify(path, trustedCertificates, std::string(), output);
     if (code < 0)
-        return SignatureState::NotChecked;
-    if (code == 0)
-        return SignatureState::Valid;
-    detail = failureReason(output);
-    // osslsigncode marks a digest that differs from the file's own.
-    altered = output.find("MISMATCH") != std::string::npos;
-    if (altered)
-        detail = "the file changed after it was signed (digest mismatch)";
-    return SignatureState::Invalid;
+        return report;
+    if (code == 0) {
+        report.state = SignatureState::Valid;
+        return report;
+    }
+    // Only a chain that ends in no trusted certificate is the signer's
+    // matter; anything else (a digest that differs from the file's own, a
+    // signature value or certificate that does not check out) is a broken
+    // signature.
+    bool broken = !chainOnly(output);
+    std::string decisive = output;
+    if (!broken && report.signerKnown) {
+        // The chain is checked first: the signature value, and every
+        // certificate below the roots it carries, only once those roots
+        // are taken as trusted.
+        const std::string roots = certificatesPem(report.signer.anchors);
+        std::string again;
+        if (roots.size() <= kLargestProgramInput && runVerify(path, "/dev/stdin", roots, again) != 0 &&
+            !chainOnly(again)) {
+            broken = true;
+            decisive = again;
+        }
+    }
+    report.state = broken ? SignatureState::Invalid : SignatureState::Untrusted;
+    report.detail = decisive.find("MISMATCH") != std::string::npos
+                        ? "the file changed after it was signed (digest mismatch)"
+                        : failureReason(decisive);
+    return report;
 }
 
 #endif

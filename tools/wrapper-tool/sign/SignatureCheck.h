@@ -1,20 +1,39 @@
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
-// What `verify` can say about an installer's Authenticode signature.
+#include "sign/SignerDetails.h"
+
+// What can be said about an installer's Authenticode signature.
 enum class SignatureState {
     None,       // no certificate table
-    Valid,      // the checker accepted it
-    Invalid,    // the checker rejected it: tampered file, untrusted or broken signature
+    Valid,      // intact, and its signer chains to a trusted certificate
+    Untrusted,  // intact, but its signer is not trusted here
+    Invalid,    // fails its own check: the file changed after signing, or the signature is broken
     NotChecked, // a certificate table is there, but no checker could be run
 };
 
 const char* signatureStateText(SignatureState state);
 
-// Checks the signature of `path` with osslsigncode's verify (WinVerifyTrust on
-// Windows). `trustedCertificates` (PEM, may be empty) adds trust anchors,
-// such as a test certificate. `detail` gets the checker's reason on failure;
-// `altered` tells an invalid signature whose signed digest no longer matches
-// the file (changed after signing) from one whose signer is not trusted here.
-SignatureState checkSignature(const std::string& path, bool hasCertificateTable,
-                              const std::string& trustedCertificates, std::string& detail, bool& altered);
+struct SignatureReport {
+    SignatureState state = SignatureState::None;
+    std::string detail; // the checker's reason when it is not Valid
+    bool signerKnown = false;
+    SignerDetails signer;
+};
+
+// Checks the signature of `path`, whose certificate table is `table` (null
+// when unsigned), with osslsigncode's verify (WinVerifyTrust on Windows).
+// `trustedCertificates` (PEM, may be empty) adds trust anchors, such as a
+// test certificate.
+SignatureReport checkSignature(const std::string& path, const uint8_t* table, size_t tableSize,
+                               const std::string& trustedCertificates);
+
+// Whether the --ca file the user named can be read; `error` says why not.
+bool trustFileReadable(const std::string& path, std::string& error);
+
+// Why `report` fails verify, or empty. A broken signature always fails;
+// when `strict` (--ca or --require-signature given) so does a signer that
+// is not trusted or could not be checked, and with `required` a missing one.
+std::string signatureProblem(const SignatureReport& report, bool strict, bool required);

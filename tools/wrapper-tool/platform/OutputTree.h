@@ -1,0 +1,68 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include "ZipReaderCallback.h"
+
+// What extract does with a file that is already there (7-Zip's -aos/-aoa).
+enum class ExistingFiles { Refuse, Skip, Overwrite };
+
+// One file being written under an OutputTree. It is removed again unless
+// finish() succeeds: an entry that fails its size or CRC check leaves
+// nothing behind.
+class TreeFile : public ZipReaderCallback {
+public:
+    virtual ~TreeFile() = default;
+    // Removes the file (after a failed check). Safe to call more than once.
+    virtual void discard() = 0;
+};
+
+// The folder extract writes into, held open: every folder and file is made
+// relative to it, and a link already inside it (file or folder) is never
+// followed, so nothing is written outside the folder the user named. That
+// folder itself may be a link: the user named it.
+class OutputTree {
+public:
+    OutputTree();
+    ~OutputTree();
+    OutputTree(const OutputTree&) = delete;
+    OutputTree& operator=(const OutputTree&) = delete;
+
+    // Creates the folder (and its parents) if needed and opens it.
+    bool open(const std::string& root, std::string& error);
+
+    // Refused: a link or something else in the way that is not ours to
+    // touch; Failed: the system said no (its reason in the error).
+    enum class Outcome { Created, Skipped, Refused, Failed };
+
+    // Creates the folders of `relative` ('/'-separated, checked already to
+    // stay inside), all of them when `includingLast`, else all but its last part.
+    Outcome createFolders(const std::string& relative, bool includingLast, std::string& error);
+
+    // A new file at `relative`; an existing one is refused, skipped or
+    // replaced (a link there is replaced, never written through).
+    Outcome createFile(const std::string& relative, ExistingFiles existing, std::unique_ptr<TreeFile>& file,
+                       std::string& error);
+
+    // How the user sees `relative`: under the folder they named.
+    std::string shown(const std::string& relative) const;
+
+private:
+    // The policy for a name that is taken; Created means "replace it".
+    Outcome existingFile(const std::string& relative, ExistingFiles existing, bool folderThere,
+                         std::string& error) const
+    {
+        if (existing == ExistingFiles::Skip)
+            return Outcome::Skipped;
+        if (existing == ExistingFiles::Overwrite && !folderThere)
+            return Outcome::Created;
+        error = "refused '" + shown(relative) + "': " +
+                (folderThere ? std::string("a folder is there")
+                             : "it exists; give --overwrite to replace it or --skip-existing to keep it");
+        return Outcome::Refused;
+    }
+
+    struct State;
+    std::unique_ptr<State> state_;
+    std::string root_;
+};

@@ -1,0 +1,40 @@
+#include "sign/SignatureText.h"
+
+#include <cstdio>
+
+#include "inspect/InstallerView.h"
+#include "inspect/Json.h"
+
+void printSignature(const InstallerView& view, const SignatureReport& report)
+{
+    if (!view.isSigned()) {
+        std::printf("signature:     none\n");
+        return;
+    }
+    const std::string detail = report.detail.empty() ? std::string() : " (" + report.detail + ")";
+    std::printf("signature:     %s, certificate table of %llu bytes at offset %llu%s\n",
+                signatureStateText(report.state), (unsigned long long)view.certificateTableSize(),
+                (unsigned long long)view.searchSize(), detail.c_str());
+    if (!report.signerKnown)
+        return;
+    const SignerDetails& signer = report.signer;
+    std::printf("signer:        %s\n", signer.subject.c_str());
+    std::printf("thumbprint:    SHA-1 %s\n", signer.sha1.c_str());
+    std::printf("thumbprint:    SHA-256 %s\n", signer.sha256.c_str());
+    if (!signer.signingTime.empty())
+        std::printf("signing time:  %s (the signer's own clock)\n", signer.signingTime.c_str());
+    std::printf("timestamp:     %s\n", signer.timestamp.empty() ? "none" : signer.timestamp.c_str());
+}
+
+JsonDocument signerJson(const SignatureReport& report)
+{
+    if (!report.signerKnown)
+        return nullptr;
+    const SignerDetails& signer = report.signer;
+    auto optional = [](const std::string& text) { return text.empty() ? JsonDocument(nullptr) : JsonDocument(text); };
+    return {{"subject", signer.subject},
+            {"sha1", signer.sha1},
+            {"sha256", signer.sha256},
+            {"signing_time", optional(signer.signingTime)},
+            {"timestamp", optional(signer.timestamp)}};
+}
