@@ -102,10 +102,7 @@ int runExtract(int argc, char** argv)
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
     if (!view.archiveFound())
-        return reportFailure(kCommand, kExitRefused,
-                             view.reader().entriesOverlap()
-                                 ? std::string(kOverlapProblem)
-                                 : "no archive the stub could read in '" + path + "'");
+        return reportFailure(kCommand, kExitRefused, view.archiveProblem(path));
     const std::string collision = nameCollisionProblem(namedEntries(view.reader()), true);
     if (!collision.empty())
         return reportFailure(kCommand, kExitRefused, "refused " + collision);

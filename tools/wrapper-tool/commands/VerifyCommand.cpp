@@ -234,11 +234,10 @@ int runVerify(int argc, char** argv)
         found.problems.push_back("two archives appended one after the other; the stub reads only the last: "
                                  "pack the bare stub");
     if (!view.archiveFound()) {
-        std::string reason = "no archive the stub could read";
-        if (view.reader().entriesOverlap())
-            reason = kOverlapProblem;
-        else if (view.archiveAfterSignature())
-            reason += " before the signature block; an archive follows it: pack first, then sign";
+        std::string reason = view.archiveProblem();
+        if (view.archiveAfterSignature())
+            reason = "no archive the stub could read before the signature block; an archive "
+                     "follows it: pack first, then sign";
         found.problems.insert(found.problems.begin(), reason);
         if (json) {
             printJson(path, view, sha256, signature, found, false);

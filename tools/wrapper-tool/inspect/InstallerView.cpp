@@ -1,6 +1,7 @@
 #include "inspect/InstallerView.h"
 
 #include "PeImage.h"
+#include "inspect/PayloadChecks.h"
 
 bool InstallerView::open(const std::string& path, std::string& error)
 {
@@ -10,10 +11,10 @@ bool InstallerView::open(const std::string& path, std::string& error)
     uint64_t tableOffset = 0;
     if (isSigned())
         findCertificateTable(file_.data(), file_.size(), tableOffset, tableSize_);
-    archiveFound_ = file_.data() != nullptr && reader_.open(file_.data(), searchSize_);
-    if (!archiveFound_ && isSigned()) {
+    opened_ = reader_.open(file_.data(), searchSize_);
+    if (!opened_ && isSigned()) {
         ZipReader wholeFile;
-        archiveAfterSignature_ = wholeFile.open(file_.data(), file_.size());
+        archiveAfterSignature_ = wholeFile.open(file_.data(), file_.size()).ok();
     }
     return true;
 }
@@ -40,11 +41,21 @@ uint64_t InstallerView::archiveStart() const
 
 bool InstallerView::holdsEarlierArchive() const
 {
-    if (!archiveFound_)
+    if (!archiveFound())
         return false;
     const uint64_t start = archiveStart();
     if (start == 0 || start > searchSize_)
         return false;
     ZipReader earlier;
-    return earlier.open(file_.data(), start);
+    return earlier.open(file_.data(), start).ok();
+}
+
+std::string InstallerView::archiveProblem(const std::string& path) const
+{
+    if (opened_.reason == ZipOpenReason::EntriesOverlap)
+        return kOverlapProblem;
+    std::string problem = "no archive the stub could read";
+    if (!path.empty())
+        problem += " in '" + path + "'";
+    return problem + " (" + opened_.text() + ")";
 }

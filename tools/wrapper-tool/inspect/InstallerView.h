@@ -13,8 +13,12 @@ public:
     // False (with the reason) only when the file cannot be read at all.
     bool open(const std::string& path, std::string& error);
 
-    // Whether the stub's reader found an archive in the search window.
-    bool archiveFound() const { return archiveFound_; }
+    // Whether the stub's reader found an archive in the search window, and
+    // why not.
+    bool archiveFound() const { return opened_.ok(); }
+    const ZipOpenResult& openResult() const { return opened_; }
+    // Why no archive was found, as a message; names `path` when given.
+    std::string archiveProblem(const std::string& path = std::string()) const;
     uint64_t fileSize() const { return file_.size(); }
     const uint8_t* data() const { return file_.data(); }
     // Where the archive's first byte lies in the file, when one was found.
@@ -44,6 +48,6 @@ private:
     ZipReader reader_;
     uint64_t searchSize_ = 0;
     uint64_t tableSize_ = 0;
-    bool archiveFound_ = false;
+    ZipOpenResult opened_{ZipOpenReason::TooSmall};
     bool archiveAfterSignature_ = false;
 };
