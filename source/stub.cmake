@@ -25,4 +25,7 @@ target_link_options(ZuvidaDiroVivuv PRIVATE
   -s -Wl,--gc-sections
   -Wl,--major-os-version=6,--minor-os-version=0
   -Wl,--major-subsystem-version=6,--minor-subsystem-version=0
-  -Wl,--dynamicbase,--nxcompat)
+  -Wl,--dynamicbase,--nxcompat
+  # Up to 3 GiB of address space on 64-bit Windows (and /3GB systems), so the
+  # payload's views and the heap do not compete for 2 GiB.
+  -Wl,--large-address-aware)
