@@ -1,7 +1,6 @@
 # The stub's Windows-only parts, as a library the tests link, and the stub itself.
 add_library(wrapper_stub STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/EntryFile_win.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/FileMapping_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Launch_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/OsGate_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RunInputs_win.cpp
@@ -10,7 +9,7 @@ add_library(wrapper_stub STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/WorkAreaLock_win.cpp
 )
 target_include_directories(wrapper_stub PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_unpack wrapper_logger
+target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_mapping wrapper_unpack wrapper_logger
                       shell32 shlwapi advapi32 user32)
 
 # The stub: small, GUI subsystem, Windows Vista (6.0) as the oldest loader.

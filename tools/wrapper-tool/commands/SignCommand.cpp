@@ -189,7 +189,7 @@ int runSign(int argc, char** argv)
         InstallerView view;
         if (!view.open(request.installer, error))
             return reportFailure(kCommand, kExitIoError, error);
-        if (!isPeImage(view.data(), view.fileSize()))
+        if (!view.isPeImage())
             return reportFailure(kCommand, kExitRefused,
                                  "refused '" + request.installer + "': not a Windows executable");
         if (view.isSigned())

@@ -219,7 +219,7 @@ int runVerify(int argc, char** argv)
 
     Findings found;
     // Whole-file problems first: the stub is a PE file and reads one archive.
-    if (!isPeImage(view.data(), view.fileSize()))
+    if (!view.isPeImage())
         found.problems.push_back("not a Windows executable (no PE header)");
     // A file changed after signing fails; a signer this machine does not
     // trust is told, since the stub runs either way and trust is the

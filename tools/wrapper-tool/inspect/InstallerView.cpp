@@ -5,16 +5,18 @@
 
 bool InstallerView::open(const std::string& path, std::string& error)
 {
-    if (!file_.open(path, error))
+    file_ = openMappedFile(path, error);
+    if (!file_)
         return false;
-    searchSize_ = payloadSearchSize(file_.data(), file_.size());
+    isPe_ = ::isPeImage(*file_);
+    searchSize_ = payloadSearchSize(*file_);
     uint64_t tableOffset = 0;
     if (isSigned())
-        findCertificateTable(file_.data(), file_.size(), tableOffset, tableSize_);
-    opened_ = reader_.open(file_.data(), searchSize_);
+        findCertificateTable(*file_, tableOffset, tableSize_);
+    opened_ = reader_.open(*file_, searchSize_);
     if (!opened_ && isSigned()) {
         ZipReader wholeFile;
-        archiveAfterSignature_ = wholeFile.open(file_.data(), file_.size()).ok();
+        archiveAfterSignature_ = wholeFile.open(*file_, file_->size()).ok();
     }
     return true;
 }
@@ -22,12 +24,12 @@ bool InstallerView::open(const std::string& path, std::string& error)
 uint64_t InstallerView::bytesAfterCertificateTable() const
 {
     const uint64_t tableEnd = searchSize_ + tableSize_;
-    return isSigned() && tableEnd < file_.size() ? file_.size() - tableEnd : 0;
+    return isSigned() && tableEnd < fileSize() ? fileSize() - tableEnd : 0;
 }
 
 bool InstallerView::certificateTableCut() const
 {
-    return isSigned() && searchSize_ + tableSize_ > file_.size();
+    return isSigned() && searchSize_ + tableSize_ > fileSize();
 }
 
 uint64_t InstallerView::archiveStart() const
@@ -39,7 +41,7 @@ uint64_t InstallerView::archiveStart() const
     return reader_.archiveOffset() + start;
 }
 
-bool InstallerView::holdsEarlierArchive() const
+bool InstallerView::holdsEarlierArchive()
 {
     if (!archiveFound())
         return false;
@@ -47,7 +49,7 @@ bool InstallerView::holdsEarlierArchive() const
     if (start == 0 || start > searchSize_)
         return false;
     ZipReader earlier;
-    return earlier.open(file_.data(), start).ok();
+    return earlier.open(*file_, start).ok();
 }
 
 std::string InstallerView::archiveProblem(const std::string& path) const

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "FileMapping.h"
+#include "PeImage.h"
+#include "TestZip.h"
+#include "ZipReader.h"
+
+// The POSIX half of the mapping, natively; the Windows half has the same
+// cases under Wine (tests/stub/file_mapping_test.cpp).
+
+namespace {
+
+class ScratchFile
+{
+public:
+    explicit ScratchFile(const std::string& content)
+    {
+        char name[] = "/tmp/file_mapping_test_XXXXXX";
+        const int fd = mkstemp(name);
+        path = name;
+        if (fd >= 0) {
+            written = write(fd, content.data(), content.size()) == ssize_t(content.size());
+            close(fd);
+        }
+    }
+    ~ScratchFile() { std::remove(path.c_str()); }
+
+    std::string path;
+    bool written = false;
+};
+
+TEST(FileMapping, FailuresNameTheirStepAndCode)
+{
+    FileMapping missing("/nonexistent/file.bin");
+    EXPECT_EQ(FileMapStep::Open, missing.error().step);
+    EXPECT_EQ(uint32_t(ENOENT), missing.error().code);
+    EXPECT_EQ(nullptr, missing.view(0, 0));
+
+    FileMapping folder("/tmp");
+    EXPECT_EQ(FileMapStep::NotAFile, folder.error().step);
+
+    ScratchFile empty("");
+    ASSERT_TRUE(empty.written);
+    FileMapping nothing(empty.path);
+    EXPECT_TRUE(nothing.isOpen());
+    EXPECT_EQ(0u, nothing.size());
+    EXPECT_EQ(nullptr, nothing.view(0, 1));
+}
+
+TEST(FileMapping, SmallWindowsReadEveryPart)
+{
+    std::string content(200000, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 13 + (i >> 9));
+    ScratchFile file(content);
+    ASSERT_TRUE(file.written);
+    FileMapping mapping(file.path, 4096);
+    struct Case {
+        uint64_t offset;
+        uint32_t length;
+        bool readable;
+    } cases[] = {
+        {0, 4096, true},         {4000, 200, true},     {131071, 4096, true},
+        {200000 - 4096, 4096, true}, {199999, 1, true}, {200000, 0, true},
+        {0, 4097, false},        {199999, 2, false},    {200001, 0, false},
+    };
+    for (const Case& c : cases) {
+        const uint8_t* at = mapping.view(c.offset, c.length);
+        ASSERT_EQ(c.readable, at != nullptr) << c.offset;
+        if (at != nullptr && c.length != 0) {
+            EXPECT_EQ(0, std::memcmp(at, content.data() + c.offset, c.length)) << c.offset;
+        }
+    }
+    EXPECT_FALSE(mapping.error().failed());
+}
+
+// An installer on disk, read through 4 KiB views, unpacks as from memory.
+TEST(FileMapping, ReaderUnpacksAFileThroughSmallWindows)
+{
+    TestZip zip = zipWithPrefix();
+    zip.entries.push_back({"big.bin", patternBytes(300000, 8), 0});
+    zip.entries.push_back({"packed.bin", patternBytes(100000, 9) + std::string(90000, 'q')});
+    zip.trailer = std::string(5000, 't');
+    const std::string image = zip.build();
+    ScratchFile file(image);
+    ASSERT_TRUE(file.written);
+    FileMapping mapping(file.path, 4096);
+    ZipReader reader;
+    ASSERT_TRUE(reader.open(mapping, payloadSearchSize(mapping)));
+    ASSERT_EQ(2u, reader.entries().size());
+    for (uint32_t i = 0; i < 2; ++i) {
+        RecordingSink sink;
+        ASSERT_TRUE(reader.extract(i, sink)) << i;
+        EXPECT_EQ(zip.entries[i].content, sink.data) << i;
+    }
+}
+
+} // namespace
