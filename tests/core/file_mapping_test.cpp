@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "FileMapping.h"
+#include "MappingWindowCases.h"
 #include "PeImage.h"
 #include "TestZip.h"
 #include "ZipReader.h"
@@ -55,29 +56,11 @@ TEST(FileMapping, FailuresNameTheirStepAndCode)
 
 TEST(FileMapping, SmallWindowsReadEveryPart)
 {
-    std::string content(200000, '\0');
-    for (size_t i = 0; i < content.size(); ++i)
-        content[i] = static_cast<char>(i * 13 + (i >> 9));
+    const std::string content = windowTestContent();
     ScratchFile file(content);
     ASSERT_TRUE(file.written);
     FileMapping mapping(file.path, 4096);
-    struct Case {
-        uint64_t offset;
-        uint32_t length;
-        bool readable;
-    } cases[] = {
-        {0, 4096, true},         {4000, 200, true},     {131071, 4096, true},
-        {200000 - 4096, 4096, true}, {199999, 1, true}, {200000, 0, true},
-        {0, 4097, false},        {199999, 2, false},    {200001, 0, false},
-    };
-    for (const Case& c : cases) {
-        const uint8_t* at = mapping.view(c.offset, c.length);
-        ASSERT_EQ(c.readable, at != nullptr) << c.offset;
-        if (at != nullptr && c.length != 0) {
-            EXPECT_EQ(0, std::memcmp(at, content.data() + c.offset, c.length)) << c.offset;
-        }
-    }
-    EXPECT_FALSE(mapping.error().failed());
+    expectSmallWindowsReadEveryPart(mapping, content);
 }
 
 // An installer on disk, read through 4 KiB views, unpacks as from memory.

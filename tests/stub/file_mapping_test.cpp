@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "FileMapping_win.h"
+#include "../core/MappingWindowCases.h"
 #include "ScratchFolder.h"
 
 namespace {
@@ -90,33 +91,13 @@ TEST(GetModulePath, NamesTheRunningProgram)
     EXPECT_EQ(head[1], 'Z');
 }
 
-// Views smaller than the allocation granularity (64 KiB) land anywhere in
-// the file, across granularity boundaries, and end at its last byte.
 TEST(FileMapping, SmallWindowsReadEveryPart)
 {
     ScratchFolder scratch;
-    std::string content(200000, '\0');
-    for (size_t i = 0; i < content.size(); ++i)
-        content[i] = static_cast<char>(i * 13 + (i >> 9));
+    const std::string content = windowTestContent();
     ASSERT_TRUE(writeFile(scratch / L"image.bin", content));
     FileMapping mapping(scratch / L"image.bin", 4096);
-    struct Case {
-        uint64_t offset;
-        uint32_t length;
-        bool readable;
-    } cases[] = {
-        {0, 4096, true},         {65530, 100, true},    {131071, 4096, true},
-        {200000 - 4096, 4096, true}, {199999, 1, true}, {200000, 0, true},
-        {0, 4097, false},        {199999, 2, false},    {200001, 0, false},
-    };
-    for (const Case& c : cases) {
-        const uint8_t* at = mapping.view(c.offset, c.length);
-        ASSERT_EQ(c.readable, at != nullptr) << c.offset;
-        if (at != nullptr && c.length != 0) {
-            EXPECT_EQ(std::memcmp(at, content.data() + c.offset, c.length), 0) << c.offset;
-        }
-    }
-    EXPECT_FALSE(mapping.error().failed());
+    expectSmallWindowsReadEveryPart(mapping, content);
 }
 
 } // namespace
