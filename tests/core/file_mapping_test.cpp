@@ -20,13 +20,14 @@ namespace {
 class ScratchFile
 {
 public:
-    explicit ScratchFile(const std::string& content)
+    // `content` at `at`, after a hole (a sparse file costs no disk).
+    explicit ScratchFile(const std::string& content, off_t at = 0)
     {
         char name[] = "/tmp/file_mapping_test_XXXXXX";
         const int fd = mkstemp(name);
         path = name;
         if (fd >= 0) {
-            written = write(fd, content.data(), content.size()) == ssize_t(content.size());
+            written = pwrite(fd, content.data(), content.size(), at) == ssize_t(content.size());
             close(fd);
         }
     }
@@ -63,7 +64,8 @@ TEST(FileMapping, SmallWindowsReadEveryPart)
     expectSmallWindowsReadEveryPart(mapping, content);
 }
 
-// An installer on disk, read through 4 KiB views, unpacks as from memory.
+// An installer on disk, read through 4 KiB views, unpacks as from memory,
+// also where its archive begins past 4 GiB.
 TEST(FileMapping, ReaderUnpacksAFileThroughSmallWindows)
 {
     TestZip zip = zipWithPrefix();
@@ -71,16 +73,19 @@ TEST(FileMapping, ReaderUnpacksAFileThroughSmallWindows)
     zip.entries.push_back({"packed.bin", patternBytes(100000, 9) + std::string(90000, 'q')});
     zip.trailer = std::string(5000, 't');
     const std::string image = zip.build();
-    ScratchFile file(image);
-    ASSERT_TRUE(file.written);
-    FileMapping mapping(file.path, 4096);
-    ZipReader reader;
-    ASSERT_TRUE(reader.open(mapping, payloadSearchSize(mapping)));
-    ASSERT_EQ(2u, reader.entries().size());
-    for (uint32_t i = 0; i < 2; ++i) {
-        RecordingSink sink;
-        ASSERT_TRUE(reader.extract(i, sink)) << i;
-        EXPECT_EQ(zip.entries[i].content, sink.data) << i;
+    for (off_t hole : {off_t(0), off_t(9) << 29}) {
+        ScratchFile file(image, hole);
+        ASSERT_TRUE(file.written) << hole;
+        FileMapping mapping(file.path, 4096);
+        ZipReader reader;
+        ASSERT_TRUE(reader.open(mapping, payloadSearchSize(mapping))) << hole;
+        EXPECT_EQ(uint64_t(hole) + zip.prefix.size(), reader.archiveOffset());
+        ASSERT_EQ(2u, reader.entries().size());
+        for (uint32_t i = 0; i < 2; ++i) {
+            RecordingSink sink;
+            ASSERT_TRUE(reader.extract(i, sink)) << i;
+            EXPECT_EQ(zip.entries[i].content, sink.data) << i;
+        }
     }
 }
 
