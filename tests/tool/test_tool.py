@@ -481,6 +481,23 @@ class HardeningTest(ToolTestCase):
                 self.assertRefused(["extract", installer, target], "overlap")
                 self.assertFalse(os.path.exists(target))
 
+    def test_refusals_say_why_no_archive_was_found(self):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w") as archive:
+            archive.writestr(INNER_SETUP, b"MZ" * 100)
+        listed = buffer.getvalue()
+        # The first directory header's signature, damaged.
+        at = listed.rindex(b"PK\x01\x02")
+        damaged = listed[:at] + b"PK\x01\x09" + listed[at + 4:]
+        cases = [(b"", "(no end of central directory record near the end)"),
+                 (damaged, "(a central directory header is damaged or cut off)")]
+        for payload, reason in cases:
+            with self.subTest(reason=reason):
+                installer = self.installer_with(payload)
+                for command in (["verify", installer], ["list", installer],
+                                ["extract", installer, self.path("out")]):
+                    self.assertRefused(command, reason)
+
     def test_names_that_differ_only_in_case(self):
         cases = [({"Lib/Core.dll": b"c" * 1000, "lib/core.dll": b"c" * 10}, "'lib/core.dll'"),
                  ({"app.cfg": b"1", "APP.CFG": b"2"}, "'app.cfg'"),
