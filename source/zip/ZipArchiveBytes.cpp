@@ -7,7 +7,10 @@ const uint8_t* ZipArchiveBytes::read(uint64_t offset, uint32_t length,
 {
     if (source_ == nullptr || offset > size_ || length > size_ - offset)
         return nullptr;
-    return readSourceBytes(*source_, base_ + offset, length, scratch);
+    const uint8_t* at = readSourceBytes(*source_, base_ + offset, length, scratch);
+    if (at == nullptr)
+        readFailed_ = true;
+    return at;
 }
 
 const uint8_t* ZipArchiveBytes::readUpTo(uint64_t offset, uint32_t length, uint32_t& got,

@@ -20,6 +20,9 @@ public:
 
     uint64_t size() const { return size_; }
     uint32_t windowSize() const { return source_ ? source_->windowSize() : 0; }
+    // True once the source refused bytes that lie inside the archive: what
+    // failed then says nothing about the archive itself.
+    bool readFailed() const { return readFailed_; }
 
     // Exactly `length` bytes at `offset`, in place when they fit one window;
     // null when they pass the end or cannot be read.
@@ -38,4 +41,5 @@ private:
     ZipByteSource* source_ = nullptr;
     uint64_t base_ = 0;
     uint64_t size_ = 0;
+    bool readFailed_ = false;
 };

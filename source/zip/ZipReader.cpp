@@ -117,17 +117,20 @@ ZipOpenReason ZipReader::readCentralDirectory(uint64_t offset, uint64_t size, ui
             {zipformat::kCentralNameLengthAt, zipformat::kCentralExtraLengthAt,
              zipformat::kCentralCommentLengthAt},
             got, scratch);
-        if (header == nullptr)
-            return consumed < available ? ZipOpenReason::ReadFailed
-                                        : ZipOpenReason::DirectoryDamaged;
         ZipEntryInfo entry;
         uint32_t length = 0;
-        if (!entry.parse(header, got, length))
-            return ZipOpenReason::DirectoryDamaged;
+        if (header == nullptr || !entry.parse(header, got, length))
+            return archive_.readFailed() ? ZipOpenReason::ReadFailed
+                                         : ZipOpenReason::DirectoryDamaged;
         entries_.push_back(std::move(entry));
         consumed += length;
     }
-    if (!entriesAreDisjoint(offset, consumed))
+    // An entry whose local record could not be read would be missing from
+    // the overlap check, so a refused view fails the whole open.
+    const bool disjoint = entriesAreDisjoint(offset, consumed);
+    if (archive_.readFailed())
+        return ZipOpenReason::ReadFailed;
+    if (!disjoint)
         return ZipOpenReason::EntriesOverlap;
     directoryLoaded_ = true;
     return ZipOpenReason::Opened;
