@@ -71,14 +71,12 @@ bool unpackEntry(ZipReader& reader, uint32_t index, const PlannedEntry& planned,
     return true;
 }
 
-bool unpackAll(const FileMapping& image, bool* stagedUpdateFound)
+bool unpackAll(FileMapping& image, bool* stagedUpdateFound)
 {
-    const uint8_t* data = image.data();
-    const uint64_t size = static_cast<uint64_t>(image.size());
     ZipReader reader;
     // The signature after the archive may be of any size; the search for the
     // archive stops where it begins.
-    if (!reader.open(data, payloadSearchSize(data, size))) {
+    if (!reader.open(image, payloadSearchSize(image))) {
         LOG_RECORD(LogLevel::Error, kFunction) << "Unable to initialize zip reader.";
         return false;
     }
@@ -98,12 +96,26 @@ bool unpackAll(const FileMapping& image, bool* stagedUpdateFound)
     return true;
 }
 
+// A failed open, mapping or view is the system's doing: its error code tells
+// support whether the file was locked, missing or the address space full.
+void logMappingFailure(const FileMapping& image)
+{
+    if (image.error().failed())
+        LOG_RECORD(LogLevel::Error, kFunction)
+            << "Unable to map the installer file.  Error = " << image.error().code;
+}
+
 } // namespace
 
 bool unpackEmbeddedZip(bool* stagedUpdateFound)
 {
-    const FileMapping image(getModulePath());
-    if (image.size() == 0 || image.data() == nullptr)
+    FileMapping image(getModulePath());
+    if (!image.isOpen() || image.size() == 0) {
+        logMappingFailure(image);
         return false;
-    return unpackAll(image, stagedUpdateFound);
+    }
+    if (unpackAll(image, stagedUpdateFound))
+        return true;
+    logMappingFailure(image);
+    return false;
 }

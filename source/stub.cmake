@@ -3,7 +3,6 @@ add_library(wrapper_stub STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/EntryFailureLog_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/EntryFile_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/EntryPlace_win.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/FileMapping_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Launch_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/LongPath_win.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/OsGate_win.cpp
@@ -14,7 +13,7 @@ add_library(wrapper_stub STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/WorkAreaLock_win.cpp
 )
 target_include_directories(wrapper_stub PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_unpack wrapper_win wrapper_logger wrapper_version
+target_link_libraries(wrapper_stub PUBLIC wrapper_zip wrapper_core wrapper_mapping wrapper_unpack wrapper_win wrapper_logger wrapper_version
                       shell32 shlwapi advapi32 user32)
 
 # The stub: small, GUI subsystem, Windows Vista (6.0) as the oldest loader.
@@ -29,4 +28,7 @@ target_link_options(ZuvidaDiroVivuv PRIVATE
   -s -Wl,--gc-sections
   -Wl,--major-os-version=6,--minor-os-version=0
   -Wl,--major-subsystem-version=6,--minor-subsystem-version=0
-  -Wl,--dynamicbase,--nxcompat)
+  -Wl,--dynamicbase,--nxcompat
+  # Up to 3 GiB of address space on 64-bit Windows (and /3GB systems), so the
+  # payload's views and the heap do not compete for 2 GiB.
+  -Wl,--large-address-aware)

@@ -54,11 +54,52 @@ bool findCertificateTable(const uint8_t* image, uint64_t imageSize, uint64_t& ta
     return true;
 }
 
-uint64_t payloadSearchSize(const uint8_t* image, uint64_t imageSize)
+namespace {
+
+uint64_t searchSizeFor(const uint8_t* head, uint64_t headSize, uint64_t fileSize)
 {
     uint64_t offset = 0;
     uint64_t size = 0;
-    if (!findCertificateTable(image, imageSize, offset, size) || offset > imageSize)
-        return imageSize;
+    if (!findCertificateTable(head, headSize, offset, size) || offset > fileSize)
+        return fileSize;
     return offset;
+}
+
+// The file's first window, or as much of the file as there is.
+const uint8_t* headOf(ZipByteSource& file, uint32_t& length)
+{
+    const uint64_t size = file.size();
+    length = size < file.windowSize() ? static_cast<uint32_t>(size) : file.windowSize();
+    const uint8_t* head = file.view(0, length);
+    if (head == nullptr)
+        length = 0;
+    return head;
+}
+
+} // namespace
+
+uint64_t payloadSearchSize(const uint8_t* image, uint64_t imageSize)
+{
+    return searchSizeFor(image, imageSize, imageSize);
+}
+
+bool isPeImage(ZipByteSource& file)
+{
+    uint32_t length = 0;
+    const uint8_t* head = headOf(file, length);
+    return isPeImage(head, length);
+}
+
+bool findCertificateTable(ZipByteSource& file, uint64_t& offset, uint64_t& size)
+{
+    uint32_t length = 0;
+    const uint8_t* head = headOf(file, length);
+    return findCertificateTable(head, length, offset, size);
+}
+
+uint64_t payloadSearchSize(ZipByteSource& file)
+{
+    uint32_t length = 0;
+    const uint8_t* head = headOf(file, length);
+    return searchSizeFor(head, length, file.size());
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "ZipByteSource.h"
+
 // Whether `image` starts like a Windows executable: an MS-DOS header whose
 // e_lfanew points, inside the file, at the "PE\0\0" signature.
 bool isPeImage(const uint8_t* image, uint64_t size);
@@ -23,3 +25,9 @@ bool findCertificateTable(const uint8_t* image, uint64_t imageSize, uint64_t& of
 // whatever follows the table: bytes after it are not covered by the
 // signature and are never unpacked. Otherwise the whole file is searched.
 uint64_t payloadSearchSize(const uint8_t* image, uint64_t imageSize);
+
+// The same questions for a file read through views. The headers are looked
+// for in its first window, where every executable keeps them.
+bool isPeImage(ZipByteSource& file);
+bool findCertificateTable(ZipByteSource& file, uint64_t& offset, uint64_t& size);
+uint64_t payloadSearchSize(ZipByteSource& file);

@@ -2,6 +2,7 @@
 
 #include "EntryName.h"
 #include "NameCollision.h"
+#include "ZipFormat.h"
 
 namespace {
 
@@ -155,7 +156,7 @@ UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries)
     for (size_t i = 0; i < entries.size(); ++i) {
         const ZipEntryInfo& entry = entries[i];
         PlannedEntry& planned = plan.entries[i];
-        const bool utf8 = (entry.flags & kUtf8NameFlag) != 0;
+        const bool utf8 = (entry.flags & zipformat::kFlagUtf8Name) != 0;
         planned.encoding = utf8 ? NameEncoding::Utf8 : NameEncoding::AnsiCodePage;
         planned.reason = checkName(entry.fileName, utf8, planned.wideLength);
         planned.isDirectory = entry.isDirectory() ||

@@ -50,8 +50,6 @@ enum class NameEncoding {
                  // page (CP_ACP); the plan shows them as Windows-1252
 };
 
-// General-purpose flag bit 11: the name (and comment) are UTF-8.
-const uint16_t kUtf8NameFlag = 0x0800;
 // createDirectories' buffer holds 1,024 wide characters with the terminator:
 // a name of this many UTF-16 units or more cannot be unpacked.
 const size_t kMaxNameLength = 1024;

@@ -5,7 +5,7 @@
 
 namespace {
 
-const uint32_t kDescriptorSignature = 0x08074b50;
+const uint32_t kDescriptorSignature = zipformat::kDataDescriptorSignature;
 
 bool descriptorAt(const uint8_t* at, uint64_t available, uint32_t sizeWidth,
                   const ZipEntryInfo& entry)
@@ -21,15 +21,20 @@ bool descriptorAt(const uint8_t* at, uint64_t available, uint32_t sizeWidth,
 
 } // namespace
 
-bool locateEntryData(const uint8_t* archiveBase, uint64_t archiveSize, const ZipEntryInfo& entry,
-                     ZipEntryData& out)
+bool locateEntryData(ZipArchiveBytes& archive, const ZipEntryInfo& entry, ZipEntryData& out)
 {
-    if (entry.localHeaderOffset >= archiveSize)
+    if (entry.localHeaderOffset >= archive.size())
         return false;
-    const uint64_t available = archiveSize - entry.localHeaderOffset;
+    const uint64_t available = archive.size() - entry.localHeaderOffset;
+    std::vector<uint8_t> scratch;
+    uint32_t got = 0;
+    const uint8_t* header = archive.readRecord(entry.localHeaderOffset, ZipLocalHeader::kFixedSize,
+                                               {ZipLocalHeader::kNameLengthAt,
+                                                ZipLocalHeader::kExtraLengthAt},
+                                               got, scratch);
     ZipLocalHeader local;
     uint32_t headerLength = 0;
-    if (!local.parse(archiveBase + entry.localHeaderOffset, available, headerLength))
+    if (header == nullptr || !local.parse(header, got, headerLength))
         return false;
     const uint64_t dataAvailable = available - headerLength;
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "ZipArchiveBytes.h"
 #include "ZipEntryInfo.h"
 
 // Where an entry's local record and data lie in the archive, worked out the
@@ -20,10 +21,12 @@ struct ZipEntryData
 
 // False when the local header is missing, damaged or cut off, or the data
 // would run past the end of the archive: such an entry cannot be extracted.
-bool locateEntryData(const uint8_t* archiveBase, uint64_t archiveSize, const ZipEntryInfo& entry,
-                     ZipEntryData& out);
+bool locateEntryData(ZipArchiveBytes& archive, const ZipEntryInfo& entry, ZipEntryData& out);
 
 // True when the data descriptor at `at` holds the directory entry's CRC-32
 // and both sizes. The descriptor's signature is optional and its sizes take 4
 // bytes, or 8 in a Zip64 entry; any of these layouts that agrees will do.
 bool dataDescriptorMatches(const uint8_t* at, uint64_t available, const ZipEntryInfo& entry);
+
+// The longest descriptor: signature, CRC-32 and two 8-byte sizes.
+const uint32_t kMaxDataDescriptorSize = 24;

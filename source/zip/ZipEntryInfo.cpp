@@ -2,6 +2,9 @@
 
 #include "ZipBytes.h"
 #include "ZipExtraField.h"
+#include "ZipFormat.h"
+
+using namespace zipformat;
 
 namespace {
 
@@ -10,7 +13,6 @@ namespace {
 const uint32_t kUnixTypeMask = 0xF0000000u;
 const uint32_t kUnixTypeDirectory = 0x40000000u;
 const uint32_t kUnixTypeSymlink = 0xA0000000u;
-const uint32_t kDosDirectoryAttribute = 0x10u;
 
 } // namespace
 
@@ -22,22 +24,22 @@ bool ZipEntryInfo::parse(const uint8_t* at, uint64_t available, uint32_t& length
         return false;
 
     signature = kSignature;
-    versionMadeBy = readU16(at + 4);
-    versionNeeded = readU16(at + 6);
-    flags = readU16(at + 8);
-    compressionMethod = readU16(at + 10);
-    lastModTime = readU16(at + 12);
-    lastModDate = readU16(at + 14);
-    crc32 = readU32(at + 16);
-    compressedSize = readU32(at + 20);
-    uncompressedSize = readU32(at + 24);
-    fileNameLength = readU16(at + 28);
-    extraFieldLength = readU16(at + 30);
-    fileCommentLength = readU16(at + 32);
-    diskNumberStart = readU16(at + 34);
-    internalAttributes = readU16(at + 36);
-    externalAttributes = readU32(at + 38);
-    localHeaderOffset = readU32(at + 42);
+    versionMadeBy = readU16(at + kCentralMadeByAt);
+    versionNeeded = readU16(at + kCentralNeededAt);
+    flags = readU16(at + kCentralFlagsAt);
+    compressionMethod = readU16(at + kCentralMethodAt);
+    lastModTime = readU16(at + kCentralTimeAt);
+    lastModDate = readU16(at + kCentralDateAt);
+    crc32 = readU32(at + kCentralCrcAt);
+    compressedSize = readU32(at + kCentralCompressedAt);
+    uncompressedSize = readU32(at + kCentralUncompressedAt);
+    fileNameLength = readU16(at + kCentralNameLengthAt);
+    extraFieldLength = readU16(at + kCentralExtraLengthAt);
+    fileCommentLength = readU16(at + kCentralCommentLengthAt);
+    diskNumberStart = readU16(at + kCentralDiskStartAt);
+    internalAttributes = readU16(at + kCentralInternalAttributesAt);
+    externalAttributes = readU32(at + kCentralExternalAttributesAt);
+    localHeaderOffset = readU32(at + kCentralLocalOffsetAt);
 
     const uint32_t total = kFixedSize + fileNameLength + extraFieldLength + fileCommentLength;
     if (available < total)

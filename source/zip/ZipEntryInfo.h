@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ZipFormat.h"
+
 // One central directory header: a value type, copied freely. Names, extra
 // fields and comments are owned copies of the stored bytes, unconverted.
 struct ZipEntryInfo
@@ -27,8 +29,8 @@ struct ZipEntryInfo
     std::string extraField;
     std::string fileComment;
 
-    static const uint32_t kSignature = 0x02014b50;
-    static const uint32_t kFixedSize = 46;
+    static const uint32_t kSignature = zipformat::kCentralHeaderSignature;
+    static const uint32_t kFixedSize = zipformat::kCentralHeaderSize;
 
     // Reads the header at `at`, never touching more than `available` bytes;
     // `length` receives 46 + name + extra + comment.

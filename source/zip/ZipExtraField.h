@@ -1,12 +1,14 @@
 #pragma once
 #include <cstdint>
 
+#include "ZipFormat.h"
+
 // The extra field of a directory or local header: blocks of a 2-byte ID, a
 // 2-byte size d and d bytes of data.
 
-const uint16_t kZip64ExtraId = 0x0001;
-const uint32_t kSentinel32 = 0xFFFFFFFFu;
-const uint16_t kSentinel16 = 0xFFFFu;
+using zipformat::kSentinel16;
+using zipformat::kSentinel32;
+using zipformat::kZip64ExtraId;
 
 // Finds the first Zip64 block. `data`/`size` stay null/0 when there is none.
 // False when a block claims more bytes than the extra field holds; a tail of

@@ -2,16 +2,30 @@
 
 #include "ZipInflater.h"
 
-bool extractStored(const uint8_t* data, uint64_t size, ZipReaderCallback& sink,
-                   ZipOutputCheck& check, uint32_t maxWrite)
+namespace {
+
+// Pieces never pass one window, so each is read in place.
+uint32_t pieceLimit(const ZipArchiveBytes& archive, uint32_t limit)
 {
+    const uint32_t window = archive.windowSize();
+    return window < limit ? window : limit;
+}
+
+} // namespace
+
+bool extractStored(ZipArchiveBytes& archive, uint64_t offset, uint64_t size,
+                   ZipReaderCallback& sink, ZipOutputCheck& check, uint32_t maxWrite)
+{
+    maxWrite = pieceLimit(archive, maxWrite);
     if (maxWrite == 0)
         return false;
+    std::vector<uint8_t> unused;
     do {
         const uint32_t piece = size < maxWrite ? static_cast<uint32_t>(size) : maxWrite;
-        if (!check.deliver(sink, data, piece))
+        const uint8_t* data = archive.read(offset, piece, unused);
+        if (data == nullptr || !check.deliver(sink, data, piece))
             return false;
-        data += piece;
+        offset += piece;
         size -= piece;
     } while (size != 0);
     return true;
@@ -19,47 +33,56 @@ bool extractStored(const uint8_t* data, uint64_t size, ZipReaderCallback& sink,
 
 namespace {
 
-// Hands the compressed data to the inflater a piece at a time; almost always
-// one piece holds it all.
+// Hands the compressed data to the inflater a piece at a time, each piece a
+// view of the archive that stays valid until the next one is taken.
 class InputFeed
 {
 public:
-    InputFeed(const uint8_t* data, uint64_t size, uint32_t maxPiece)
-        : next(data), remaining(size), maxPiece(maxPiece > 0x7FFFFFFFu ? 0x7FFFFFFFu : maxPiece)
+    InputFeed(ZipArchiveBytes& archive, uint64_t offset, uint64_t size, uint32_t maxPiece)
+        : archive(archive), next(offset), remaining(size),
+          maxPiece(maxPiece > 0x7FFFFFFFu ? 0x7FFFFFFFu : maxPiece)
     {
     }
 
     bool empty() const { return remaining == 0; }
 
-    void feed(ZipInflater& inflater)
+    bool feed(ZipInflater& inflater)
     {
         const uint32_t piece = remaining < maxPiece ? static_cast<uint32_t>(remaining) : maxPiece;
-        inflater.setInput(next, static_cast<int32_t>(piece));
+        const uint8_t* data = archive.read(next, piece, unused);
+        if (data == nullptr)
+            return false;
+        inflater.setInput(data, static_cast<int32_t>(piece));
         next += piece;
         remaining -= piece;
+        return true;
     }
 
 private:
-    const uint8_t* next;
+    ZipArchiveBytes& archive;
+    std::vector<uint8_t> unused;
+    uint64_t next;
     uint64_t remaining;
     uint32_t maxPiece;
 };
 
 } // namespace
 
-bool extractDeflated(const uint8_t* data, uint64_t size, ZipReaderCallback& sink,
-                     ZipOutputCheck& check, uint32_t maxInput)
+bool extractDeflated(ZipArchiveBytes& archive, uint64_t offset, uint64_t size,
+                     ZipReaderCallback& sink, ZipOutputCheck& check, uint32_t maxInput)
 {
+    maxInput = pieceLimit(archive, maxInput);
     if (maxInput == 0)
         return false;
     ZipInflater inflater;
     inflater.start();
-    InputFeed input(data, size, maxInput);
-    input.feed(inflater);
+    InputFeed input(archive, offset, size, maxInput);
+    if (!input.feed(inflater))
+        return false;
 
     for (;;) {
-        if (inflater.inputLeft() == 0 && !input.empty())
-            input.feed(inflater);
+        if (inflater.inputLeft() == 0 && !input.empty() && !input.feed(inflater))
+            return false;
         const uint32_t inputBefore = inflater.inputLeft();
         const int s = inflater.step();
         if (s != 0 && s != 1)

@@ -26,19 +26,34 @@ int64_t findSignatureBackwards(const uint8_t* window, uint32_t windowSize, uint3
 
 } // namespace
 
-bool ZipReader::open(const uint8_t* image, uint64_t imageSize)
+ZipOpenResult ZipReader::open(const uint8_t* image, uint64_t imageSize)
 {
-    if (!image || imageSize < kSearchWindow)
-        return false;
+    memory_ = ZipMemorySource(image, imageSize);
+    return open(memory_, imageSize);
+}
+
+ZipOpenResult ZipReader::open(ZipByteSource& source, uint64_t imageSize)
+{
+    if (imageSize > source.size())
+        imageSize = source.size();
+    if (imageSize < kSearchWindow)
+        return {ZipOpenReason::TooSmall};
+    // The end records are parsed from a copy of the searched tail, so that
+    // the Zip64 record's extensible data stays readable after open.
     const uint64_t windowStart = imageSize - kSearchWindow;
-    const uint8_t* window = image + windowStart;
+    const uint8_t* window = readSourceBytes(source, windowStart, kSearchWindow, tail_);
+    if (window == nullptr)
+        return {ZipOpenReason::ReadFailed};
+    if (window != tail_.data())
+        tail_.assign(window, window + kSearchWindow);
+    window = tail_.data();
 
     const int64_t endAt = findSignatureBackwards(window, kSearchWindow, ZipEndRecord::kSignature);
     if (endAt < 0)
-        return false;
+        return {ZipOpenReason::NoEndRecord};
     uint32_t length = 0;
     if (!endRecord_.parse(window + endAt, kSearchWindow - endAt, length))
-        return false;
+        return {ZipOpenReason::EndRecordCut};
 
     // The central directory is taken to end where the end record begins.
     const uint64_t endPosition = windowStart + endAt;
@@ -64,26 +79,25 @@ bool ZipReader::open(const uint8_t* image, uint64_t imageSize)
     // A directory larger than what precedes its end, or an offset beyond the
     // directory's real position, would put the archive before the image.
     if (directorySize > directoryEnd)
-        return false;
+        return {ZipOpenReason::DirectoryOutside};
     const uint64_t directoryPosition = directoryEnd - directorySize;
     if (directoryOffset > directoryPosition)
-        return false;
+        return {ZipOpenReason::DirectoryOutside};
     prefix_ = directoryPosition - directoryOffset;
-    archiveBase_ = image + prefix_;
-    archiveSize_ = imageSize - prefix_;
+    archive_ = ZipArchiveBytes(source, prefix_, imageSize - prefix_);
 
-    if (!readCentralDirectory(directoryOffset, directorySize, entryCount))
-        return false;
+    const ZipOpenReason read = readCentralDirectory(directoryOffset, directorySize, entryCount);
+    if (read != ZipOpenReason::Opened)
+        return {read};
     isOpen_ = true;
-    return true;
+    return {ZipOpenReason::Opened};
 }
 
-bool ZipReader::readCentralDirectory(uint64_t offset, uint64_t size, uint64_t count)
+ZipOpenReason ZipReader::readCentralDirectory(uint64_t offset, uint64_t size, uint64_t count)
 {
     if (static_cast<uint32_t>(size) > kMaxDirectorySize)
-        return false;
-    const uint8_t* position = archiveBase_ + offset;
-    const uint64_t available = archiveSize_ - offset;
+        return ZipOpenReason::DirectoryTooLarge;
+    const uint64_t available = archive_.size() - offset;
     uint64_t consumed = 0;
     // Reserve only what real headers could fill (each takes at least 46
     // bytes), and not too much at once: a made-up count must not make a
@@ -94,23 +108,35 @@ bool ZipReader::readCentralDirectory(uint64_t offset, uint64_t size, uint64_t co
     if (reserve > kReserveLimit)
         reserve = kReserveLimit;
     entries_.reserve(static_cast<size_t>(reserve));
+    std::vector<uint8_t> scratch;
     for (uint64_t read = 0; read < count; ++read) {
+        // Each header is read on its own, so the directory may span windows.
+        uint32_t got = 0;
+        const uint8_t* header = archive_.readRecord(
+            offset + consumed, ZipEntryInfo::kFixedSize,
+            {zipformat::kCentralNameLengthAt, zipformat::kCentralExtraLengthAt,
+             zipformat::kCentralCommentLengthAt},
+            got, scratch);
         ZipEntryInfo entry;
         uint32_t length = 0;
-        if (!entry.parse(position + consumed, available - consumed, length))
-            return false;
+        if (header == nullptr || !entry.parse(header, got, length))
+            return archive_.readFailed() ? ZipOpenReason::ReadFailed
+                                         : ZipOpenReason::DirectoryDamaged;
         entries_.push_back(std::move(entry));
         consumed += length;
     }
-    if (!entriesAreDisjoint(offset, consumed)) {
-        entriesOverlap_ = true;
-        return false;
-    }
+    // An entry whose local record could not be read would be missing from
+    // the overlap check, so a refused view fails the whole open.
+    const bool disjoint = entriesAreDisjoint(offset, consumed);
+    if (archive_.readFailed())
+        return ZipOpenReason::ReadFailed;
+    if (!disjoint)
+        return ZipOpenReason::EntriesOverlap;
     directoryLoaded_ = true;
-    return true;
+    return ZipOpenReason::Opened;
 }
 
-bool ZipReader::entriesAreDisjoint(uint64_t directoryOffset, uint64_t directoryLength) const
+bool ZipReader::entriesAreDisjoint(uint64_t directoryOffset, uint64_t directoryLength)
 {
     std::vector<ZipSpan> spans;
     spans.reserve(entries_.size() + 1);
@@ -118,7 +144,7 @@ bool ZipReader::entriesAreDisjoint(uint64_t directoryOffset, uint64_t directoryL
     for (const ZipEntryInfo& entry : entries_) {
         // An entry that cannot be located delivers nothing; its extraction fails.
         ZipEntryData where;
-        if (locateEntryData(archiveBase_, archiveSize_, entry, where))
+        if (locateEntryData(archive_, entry, where))
             spans.push_back(ZipSpan{where.headerOffset, where.dataEnd()});
     }
     return spansAreDisjoint(spans);
@@ -139,21 +165,20 @@ bool ZipReader::extract(uint32_t index, ZipReaderCallback& sink)
     return extractEntry(entries_[index], sink);
 }
 
-bool ZipReader::extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink) const
+bool ZipReader::extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink)
 {
     ZipEntryData where;
-    if (!locateEntryData(archiveBase_, archiveSize_, entry, where))
+    if (!locateEntryData(archive_, entry, where))
         return false;
-    const uint8_t* data = archiveBase_ + where.dataOffset;
 
     ZipOutputCheck check(entry.uncompressedSize, entry.crc32);
     bool delivered = false;
     switch (where.method) {
     case kMethodStored:
-        delivered = extractStored(data, where.dataSize, sink, check);
+        delivered = extractStored(archive_, where.dataOffset, where.dataSize, sink, check);
         break;
     case kMethodDeflated:
-        delivered = extractDeflated(data, where.dataSize, sink, check);
+        delivered = extractDeflated(archive_, where.dataOffset, where.dataSize, sink, check);
         break;
     default:
         // Unknown methods deliver nothing; the check below still holds them
@@ -163,8 +188,13 @@ bool ZipReader::extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink)
     }
     if (!delivered || !check.matches())
         return false;
-    if (where.descriptorFollows &&
-        !dataDescriptorMatches(archiveBase_ + where.dataEnd(), archiveSize_ - where.dataEnd(), entry))
-        return false;
+    if (where.descriptorFollows) {
+        std::vector<uint8_t> scratch;
+        uint32_t got = 0;
+        const uint8_t* descriptor =
+            archive_.readUpTo(where.dataEnd(), kMaxDataDescriptorSize, got, scratch);
+        if (descriptor == nullptr || !dataDescriptorMatches(descriptor, got, entry))
+            return false;
+    }
     return sink.finish();
 }

@@ -2,13 +2,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "ZipArchiveBytes.h"
+#include "ZipByteSource.h"
 #include "ZipEntryInfo.h"
+#include "ZipOpenResult.h"
 #include "ZipReaderCallback.h"
 #include "ZipRecords.h"
 
-// Reads a ZIP archive that lies somewhere inside a larger memory image (an
-// executable with the archive appended and a signature after it). The image
-// is borrowed, never copied or changed, and must outlive the reader.
+// Reads a ZIP archive that lies somewhere inside a larger image (an
+// executable with the archive appended and a signature after it), through a
+// byte source that may show only a window of it at a time. The source is
+// borrowed, never copied or changed, and must outlive the reader.
 class ZipReader
 {
 public:
@@ -20,11 +24,14 @@ public:
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
 
-    // Finds the end record near the end of the image, works out where the
-    // archive begins and reads the whole central directory. Called once.
-    // Refuses an archive in which one entry's local record and data overlap
-    // another's or reach into the central directory.
-    bool open(const uint8_t* image, uint64_t imageSize);
+    // Finds the end record near the end of the first `imageSize` bytes of
+    // the source, works out where the archive begins and reads the whole
+    // central directory. Called once. Refuses an archive in which one entry's
+    // local record and data overlap another's or reach into the central
+    // directory. Nothing past `imageSize` is ever read.
+    ZipOpenResult open(ZipByteSource& source, uint64_t imageSize);
+    // The same for an image that is already in memory.
+    ZipOpenResult open(const uint8_t* image, uint64_t imageSize);
 
     const std::vector<ZipEntryInfo>& entries() const { return entries_; }
     // False (and `out` untouched) before the directory is read or past the end.
@@ -40,22 +47,20 @@ public:
     uint64_t archiveOffset() const { return prefix_; }
     const ZipEndRecord& endRecord() const { return endRecord_; }
     const Zip64EndRecord& zip64EndRecord() const { return zip64EndRecord_; }
-    // True when open failed because entries overlap (see open).
-    bool entriesOverlap() const { return entriesOverlap_; }
 
 private:
-    bool readCentralDirectory(uint64_t offset, uint64_t size, uint64_t count);
-    bool extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink) const;
-    bool entriesAreDisjoint(uint64_t directoryOffset, uint64_t directoryLength) const;
+    ZipOpenReason readCentralDirectory(uint64_t offset, uint64_t size, uint64_t count);
+    bool extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink);
+    bool entriesAreDisjoint(uint64_t directoryOffset, uint64_t directoryLength);
 
-    const uint8_t* archiveBase_ = nullptr;
-    uint64_t archiveSize_ = 0;
+    ZipMemorySource memory_;   // the source when open() was given a buffer
+    ZipArchiveBytes archive_;  // the archive's part of the source
+    std::vector<uint8_t> tail_; // the searched end of the image, which records point into
     ZipEndRecord endRecord_;
     Zip64EndRecord zip64EndRecord_;
     std::vector<ZipEntryInfo> entries_;
     bool directoryLoaded_ = false;
     bool isOpen_ = false;
     bool isZip64_ = false;
-    bool entriesOverlap_ = false;
     uint64_t prefix_ = 0;
 };

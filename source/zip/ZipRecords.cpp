@@ -3,6 +3,8 @@
 #include "ZipBytes.h"
 #include "ZipExtraField.h"
 
+using namespace zipformat;
+
 bool ZipEndRecord::parse(const uint8_t* at, uint64_t available, uint32_t& length)
 {
     if (available < kFixedSize)
@@ -10,13 +12,13 @@ bool ZipEndRecord::parse(const uint8_t* at, uint64_t available, uint32_t& length
     if (readU32(at) != kSignature)
         return false;
     signature = kSignature;
-    diskNumber = readU16(at + 4);
-    centralDirectoryDisk = readU16(at + 6);
-    entriesOnDisk = readU16(at + 8);
-    totalEntries = readU16(at + 10);
-    centralDirectorySize = readU32(at + 12);
-    centralDirectoryOffset = readU32(at + 16);
-    commentLength = readU16(at + 20);
+    diskNumber = readU16(at + kEndDiskAt);
+    centralDirectoryDisk = readU16(at + kEndDirectoryDiskAt);
+    entriesOnDisk = readU16(at + kEndEntriesOnDiskAt);
+    totalEntries = readU16(at + kEndTotalEntriesAt);
+    centralDirectorySize = readU32(at + kEndDirectorySizeAt);
+    centralDirectoryOffset = readU32(at + kEndDirectoryOffsetAt);
+    commentLength = readU16(at + kEndCommentLengthAt);
     if (available < kFixedSize + static_cast<uint64_t>(commentLength))
         return false;
     comment.assign(reinterpret_cast<const char*>(at + kFixedSize), commentLength);
@@ -31,15 +33,15 @@ bool Zip64EndRecord::parse(const uint8_t* at, uint64_t available, uint32_t& leng
     if (readU32(at) != kSignature)
         return false;
     signature = kSignature;
-    recordSize = readU64(at + 4);
-    versionMadeBy = readU16(at + 12);
-    versionNeeded = readU16(at + 14);
-    diskNumber = readU32(at + 16);
-    centralDirectoryDisk = readU32(at + 20);
-    entriesOnDisk = readU64(at + 24);
-    totalEntries = readU64(at + 32);
-    centralDirectorySize = readU64(at + 40);
-    centralDirectoryOffset = readU64(at + 48);
+    recordSize = readU64(at + kZip64EndRecordSizeAt);
+    versionMadeBy = readU16(at + kZip64EndMadeByAt);
+    versionNeeded = readU16(at + kZip64EndNeededAt);
+    diskNumber = readU32(at + kZip64EndDiskAt);
+    centralDirectoryDisk = readU32(at + kZip64EndDirectoryDiskAt);
+    entriesOnDisk = readU64(at + kZip64EndEntriesOnDiskAt);
+    totalEntries = readU64(at + kZip64EndTotalEntriesAt);
+    centralDirectorySize = readU64(at + kZip64EndDirectorySizeAt);
+    centralDirectoryOffset = readU64(at + kZip64EndDirectoryOffsetAt);
 
     // A size below the fixed part, or one that runs past the data, would make
     // the extensible data start or end outside the image.
@@ -59,16 +61,16 @@ bool ZipLocalHeader::parse(const uint8_t* at, uint64_t available, uint32_t& leng
     if (readU32(at) != kSignature)
         return false;
     signature = kSignature;
-    versionNeeded = readU16(at + 4);
-    flags = readU16(at + 6);
-    compressionMethod = readU16(at + 8);
-    lastModTime = readU16(at + 10);
-    lastModDate = readU16(at + 12);
-    crc32 = readU32(at + 14);
-    compressedSize = readU32(at + 18);
-    uncompressedSize = readU32(at + 22);
-    fileNameLength = readU16(at + 26);
-    extraFieldLength = readU16(at + 28);
+    versionNeeded = readU16(at + kLocalNeededAt);
+    flags = readU16(at + kLocalFlagsAt);
+    compressionMethod = readU16(at + kLocalMethodAt);
+    lastModTime = readU16(at + kLocalTimeAt);
+    lastModDate = readU16(at + kLocalDateAt);
+    crc32 = readU32(at + kLocalCrcAt);
+    compressedSize = readU32(at + kLocalCompressedAt);
+    uncompressedSize = readU32(at + kLocalUncompressedAt);
+    fileNameLength = readU16(at + kLocalNameLengthAt);
+    extraFieldLength = readU16(at + kLocalExtraLengthAt);
 
     const uint32_t total = fixedSize + fileNameLength + extraFieldLength;
     if (available < total)

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ZipFormat.h"
+
 // The fixed records around the central directory and in front of each entry's
 // data. Each parse reads nothing past `available` bytes from `at` and sets
 // `length` to the record's whole length on success.
@@ -18,8 +20,8 @@ struct ZipEndRecord
     uint16_t commentLength = 0;
     std::string comment;
 
-    static const uint32_t kSignature = 0x06054b50;
-    static const uint32_t kFixedSize = 22;
+    static const uint32_t kSignature = zipformat::kEndRecordSignature;
+    static const uint32_t kFixedSize = zipformat::kEndRecordSize;
 
     bool parse(const uint8_t* at, uint64_t available, uint32_t& length);
 };
@@ -27,8 +29,8 @@ struct ZipEndRecord
 // Only its signature and size matter: its presence asks for the Zip64 end record.
 struct Zip64Locator
 {
-    static const uint32_t kSignature = 0x07064b50;
-    static const uint32_t kFixedSize = 20;
+    static const uint32_t kSignature = zipformat::kZip64LocatorSignature;
+    static const uint32_t kFixedSize = zipformat::kZip64LocatorSize;
 };
 
 struct Zip64EndRecord
@@ -43,20 +45,20 @@ struct Zip64EndRecord
     uint64_t totalEntries = 0;
     uint64_t centralDirectorySize = 0;
     uint64_t centralDirectoryOffset = 0;
-    const uint8_t* extensibleData = nullptr; // points into the image
+    const uint8_t* extensibleData = nullptr; // points into the parsed bytes
     uint32_t extensibleDataLength = 0;
 
-    static const uint32_t kSignature = 0x06064b50;
-    static const uint32_t kFixedSize = 56;
+    static const uint32_t kSignature = zipformat::kZip64EndSignature;
+    static const uint32_t kFixedSize = zipformat::kZip64EndSize;
     // recordSize counts from this offset, so it is at least 56 - 12.
-    static const uint32_t kSizedFrom = 12;
+    static const uint32_t kSizedFrom = zipformat::kZip64EndSizedFrom;
 
     bool parse(const uint8_t* at, uint64_t available, uint32_t& length);
 };
 
 struct ZipLocalHeader
 {
-    uint32_t fixedSize = 30;
+    uint32_t fixedSize = zipformat::kLocalHeaderSize;
     uint32_t signature = 0;
     uint16_t versionNeeded = 0;
     uint16_t flags = 0;
@@ -70,14 +72,14 @@ struct ZipLocalHeader
     uint16_t extraFieldLength = 0;
     std::string fileName;
 
-    static const uint32_t kSignature = 0x04034b50;
+    static const uint32_t kSignature = zipformat::kLocalHeaderSignature;
+    static const uint32_t kFixedSize = zipformat::kLocalHeaderSize;
+    static const uint32_t kNameLengthAt = zipformat::kLocalNameLengthAt;
+    static const uint32_t kExtraLengthAt = zipformat::kLocalExtraLengthAt;
 
     bool parse(const uint8_t* at, uint64_t available, uint32_t& length);
 };
 
-// General purpose flag bit 3: the sizes (and CRC) follow the data in a
-// descriptor, and the local header's copies are zero.
-const uint16_t kFlagDataDescriptor = 0x0008;
-
-const uint16_t kMethodStored = 0;
-const uint16_t kMethodDeflated = 8;
+using zipformat::kFlagDataDescriptor;
+using zipformat::kMethodDeflated;
+using zipformat::kMethodStored;

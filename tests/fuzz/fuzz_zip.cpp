@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes as the end of an image, opened and every entry
-// extracted into a sink that only counts. Inputs shorter than the search
-// window get zero filler in front, so small archives stay reachable.
+// extracted into a sink that only counts, once from one buffer and once
+// through small windows. Inputs shorter than the search window get zero
+// filler in front, so small archives stay reachable.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -35,6 +36,44 @@ private:
     uint32_t checksum = 0;
 };
 
+// Shows the image through windows of an odd size, each view a fresh heap
+// copy freed by the next: a pointer kept across views reads freed memory.
+class CopiedWindows : public ZipByteSource
+{
+public:
+    CopiedWindows(const uint8_t* image, uint64_t size) : image(image), imageSize(size) {}
+    uint64_t size() const override { return imageSize; }
+    uint32_t windowSize() const override { return 1531; }
+    const uint8_t* view(uint64_t offset, uint32_t length) override
+    {
+        current.reset();
+        if (length > windowSize() || offset > imageSize || length > imageSize - offset)
+            return nullptr;
+        current.reset(new uint8_t[length ? length : 1]);
+        std::memcpy(current.get(), image + offset, length);
+        return current.get();
+    }
+
+private:
+    const uint8_t* image;
+    uint64_t imageSize;
+    std::unique_ptr<uint8_t[]> current;
+};
+
+void extractAll(ZipReader& reader)
+{
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < reader.entries().size() && total <= kOutputBudget; ++i) {
+        ZipEntryInfo info;
+        if (!reader.getEntryInfo(i, info))
+            break;
+        (void)info.isDirectory();
+        (void)info.isSymlink();
+        CountingSink sink(total);
+        reader.extract(i, sink);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -55,15 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ZipReader reader;
     if (!reader.open(image, imageSize))
         return 0;
-    uint64_t total = 0;
-    for (uint32_t i = 0; i < reader.entries().size() && total <= kOutputBudget; ++i) {
-        ZipEntryInfo info;
-        if (!reader.getEntryInfo(i, info))
-            break;
-        (void)info.isDirectory();
-        (void)info.isSymlink();
-        CountingSink sink(total);
-        reader.extract(i, sink);
-    }
+    extractAll(reader);
+    CopiedWindows windows(image, imageSize);
+    ZipReader windowed;
+    if (windowed.open(windows, imageSize))
+        extractAll(windowed);
     return 0;
 }

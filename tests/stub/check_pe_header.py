@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Checks the built stub as a file, with no Windows loader: 32-bit GUI program,
-6.0 as the oldest operating-system and subsystem version, system DLLs only, at
+large-address-aware, 6.0 as the oldest operating-system and subsystem version, system DLLs only, at
 most 128 KiB, the refusal texts (string IDs 104 and 105) in all 23 languages and
 an "asInvoker" manifest. Runs on any host, so the i686 product is checked even
 where Wine cannot start it.
@@ -14,6 +14,7 @@ import sys
 
 MAX_SIZE = 128 * 1024
 IMAGE_FILE_MACHINE_I386 = 0x14C
+IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x20
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 RT_STRING, RT_MANIFEST = 6, 24
 REFUSAL_IDS = (104, 105)
@@ -150,6 +151,8 @@ def checks(path):
     return [
         ('machine', pe.machine == IMAGE_FILE_MACHINE_I386, 'machine %#x' % pe.machine),
         ('executable', pe.characteristics & 0x2 and not pe.characteristics & 0x2000,
+         'characteristics %#x' % pe.characteristics),
+        ('large-address-aware', pe.characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE,
          'characteristics %#x' % pe.characteristics),
         ('subsystem', pe.subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, 'subsystem %d' % pe.subsystem),
         ('os-version', (pe.os_major, pe.os_minor) == (6, 0),

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "FileMapping_win.h"
+#include "../core/MappingWindowCases.h"
 #include "ScratchFolder.h"
 
 namespace {
@@ -24,15 +25,18 @@ TEST(FileMapping, MissingFileMapsNothing)
 {
     ScratchFolder scratch;
     FileMapping mapping(scratch / L"missing.bin");
-    EXPECT_EQ(mapping.size(), 0);
-    EXPECT_EQ(mapping.data(), nullptr);
+    EXPECT_EQ(mapping.size(), 0u);
+    EXPECT_EQ(mapping.view(0, 1), nullptr);
+    EXPECT_EQ(mapping.error().step, FileMapStep::Open);
+    EXPECT_EQ(mapping.error().code, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(FileMapping, EmptyPathMapsNothing)
 {
     FileMapping mapping(L"");
-    EXPECT_EQ(mapping.size(), 0);
-    EXPECT_EQ(mapping.data(), nullptr);
+    EXPECT_EQ(mapping.size(), 0u);
+    EXPECT_EQ(mapping.view(0, 1), nullptr);
+    EXPECT_FALSE(mapping.isOpen());
 }
 
 TEST(FileMapping, EmptyFileOpensButHasNoView)
@@ -41,8 +45,9 @@ TEST(FileMapping, EmptyFileOpensButHasNoView)
     ASSERT_TRUE(writeFile(scratch / L"empty.bin", ""));
     {
         FileMapping mapping(scratch / L"empty.bin");
-        EXPECT_EQ(mapping.size(), 0);
-        EXPECT_EQ(mapping.data(), nullptr);
+        EXPECT_TRUE(mapping.isOpen());
+        EXPECT_EQ(mapping.size(), 0u);
+        EXPECT_EQ(mapping.view(0, 1), nullptr);
         EXPECT_TRUE(openedElsewhere(scratch / L"empty.bin"));
     }
     EXPECT_FALSE(openedElsewhere(scratch / L"empty.bin"));
@@ -57,9 +62,10 @@ TEST(FileMapping, WholeFileIsMappedAndReleased)
     ASSERT_TRUE(writeFile(scratch / L"image.bin", content));
     {
         FileMapping mapping(scratch / L"image.bin");
-        ASSERT_EQ(mapping.size(), static_cast<int64_t>(content.size()));
-        ASSERT_NE(mapping.data(), nullptr);
-        EXPECT_EQ(std::memcmp(mapping.data(), content.data(), content.size()), 0);
+        ASSERT_EQ(mapping.size(), content.size());
+        const uint8_t* whole = mapping.view(0, static_cast<uint32_t>(content.size()));
+        ASSERT_NE(whole, nullptr);
+        EXPECT_EQ(std::memcmp(whole, content.data(), content.size()), 0);
         EXPECT_TRUE(openedElsewhere(scratch / L"image.bin"));
         // Others may still read, write and delete the file meanwhile.
         HANDLE shared = CreateFileW((scratch / L"image.bin").c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -79,9 +85,19 @@ TEST(GetModulePath, NamesTheRunningProgram)
     EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(path.substr(path.size() - 4), L".exe");
     FileMapping self(path);
-    ASSERT_NE(self.data(), nullptr);
-    EXPECT_EQ(self.data()[0], 'M');
-    EXPECT_EQ(self.data()[1], 'Z');
+    const uint8_t* head = self.view(0, 2);
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(head[0], 'M');
+    EXPECT_EQ(head[1], 'Z');
+}
+
+TEST(FileMapping, SmallWindowsReadEveryPart)
+{
+    ScratchFolder scratch;
+    const std::string content = windowTestContent();
+    ASSERT_TRUE(writeFile(scratch / L"image.bin", content));
+    FileMapping mapping(scratch / L"image.bin", 4096);
+    expectSmallWindowsReadEveryPart(mapping, content);
 }
 
 } // namespace

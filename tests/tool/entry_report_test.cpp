@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ZipFormat.h"
 #include "UnpackPlan.h"
 #include "inspect/EntryReport.h"
 #include "inspect/Json.h"
@@ -32,7 +33,7 @@ TEST(EntryReport, JsonOfOneEntry)
         ZipEntryInfo info;
         const char* text; // the whole document
     } cases[] = {
-        {"UTF-8 name under bit 11", entry("caf\xc3\xa9/\xc3\x84rger.txt", kUtf8NameFlag),
+        {"UTF-8 name under bit 11", entry("caf\xc3\xa9/\xc3\x84rger.txt", zipformat::kFlagUtf8Name),
          "{\"index\":0,\"name\":\"caf\xc3\xa9/\xc3\x84rger.txt\",\"utf8\":true,\"kind\":\"file\","
          "\"action\":\"write_file\",\"refusal\":null,\"reason\":null,\"staged_update\":false,"
          "\"method\":8,\"method_name\":\"deflated\",\"compressed_size\":12,\"uncompressed_size\":34,"
@@ -42,7 +43,7 @@ TEST(EntryReport, JsonOfOneEntry)
          "\"action\":\"write_file\",\"refusal\":null,\"reason\":null,\"staged_update\":false,"
          "\"method\":8,\"method_name\":\"deflated\",\"compressed_size\":12,\"uncompressed_size\":34,"
          "\"crc32\":3405691582}"},
-        {"refused: invalid UTF-8 still gives valid JSON", entry("caf\xe9.txt", kUtf8NameFlag),
+        {"refused: invalid UTF-8 still gives valid JSON", entry("caf\xe9.txt", zipformat::kFlagUtf8Name),
          "{\"index\":0,\"name\":\"caf\xc3\xa9.txt\",\"utf8\":true,\"kind\":\"refused\","
          "\"action\":\"refuse\",\"refusal\":\"invalid_utf8\","
          "\"reason\":\"name is marked UTF-8 (bit 11) but is not valid UTF-8\",\"staged_update\":false,"

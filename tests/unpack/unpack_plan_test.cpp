@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ZipFormat.h"
 #include "UnpackPlan.h"
 
 namespace {
@@ -52,7 +53,7 @@ std::string path(size_t totalLength)
 
 TEST(UnpackPlan, RefusalReasons)
 {
-    const uint16_t utf8 = kUtf8NameFlag;
+    const uint16_t utf8 = zipformat::kFlagUtf8Name;
     struct Case {
         const char* what;
         Entry entry;
@@ -128,7 +129,7 @@ TEST(UnpackPlan, RefusalReasons)
         EXPECT_EQ(plan.entries[0].reason, c.reason) << c.what;
         EXPECT_EQ(plan.succeeds(), c.reason == RefusalReason::None) << c.what;
         EXPECT_EQ(plan.entries[0].refused(), c.reason != RefusalReason::None) << c.what;
-        EXPECT_EQ(nameRefusal(c.entry.name, (c.entry.flags & kUtf8NameFlag) != 0),
+        EXPECT_EQ(nameRefusal(c.entry.name, (c.entry.flags & zipformat::kFlagUtf8Name) != 0),
                   c.reason == RefusalReason::Symlink ? RefusalReason::None : c.reason)
             << c.what;
         EXPECT_STRNE(refusalText(c.reason), "") << c.what;
@@ -225,9 +226,9 @@ TEST(UnpackPlan, Decoding)
         size_t wideLength;
     } cases[] = {
         {"ASCII", {"a/b.txt"}, NameEncoding::AnsiCodePage, "a/b.txt", "a/b.txt", 7},
-        {"bit 11: UTF-8 as stored", {"donn\xc3\xa9" "es/\xc3\xa9.txt", kUtf8NameFlag}, NameEncoding::Utf8,
+        {"bit 11: UTF-8 as stored", {"donn\xc3\xa9" "es/\xc3\xa9.txt", zipformat::kFlagUtf8Name}, NameEncoding::Utf8,
          "donn\xc3\xa9" "es/\xc3\xa9.txt", "donn\xc3\xa9" "es/\xc3\xa9.txt", 13},
-        {"bit 11: CJK", {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt", kUtf8NameFlag}, NameEncoding::Utf8,
+        {"bit 11: CJK", {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt", zipformat::kFlagUtf8Name}, NameEncoding::Utf8,
          "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt", 7},
         {"no bit 11: UTF-8 bytes read in the code page", {"caf\xc3\xa9.txt"}, NameEncoding::AnsiCodePage,
          "caf\xc3\x83\xc2\xa9.txt", "caf\xc3\x83\xc2\xa9.txt", 9},

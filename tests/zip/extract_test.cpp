@@ -16,7 +16,7 @@ struct Opened
     ZipReader reader;
 
     explicit Opened(const TestZip& zip) : image(zip.build(&layout)) {}
-    bool open() { return reader.open(bytes(image), image.size()); }
+    bool open() { return reader.open(bytes(image), image.size()).ok(); }
 };
 
 TestZip oneEntry(const TestEntry& entry)
@@ -412,7 +412,9 @@ TEST(ExtractPieces, StoredDataBeyondOneWriteIsSplitNotTruncated)
         const std::string data = patternBytes(c.size, 15);
         ZipOutputCheck check(c.size, crcOf(data));
         RecordingSink sink;
-        ASSERT_TRUE(extractStored(bytes(data), c.size, sink, check, c.maxWrite));
+        ZipMemorySource source(bytes(data), data.size());
+        ZipArchiveBytes archive(source, 0, data.size());
+        ASSERT_TRUE(extractStored(archive, 0, c.size, sink, check, c.maxWrite));
         EXPECT_EQ(c.writes, sink.writes) << c.size;
         EXPECT_EQ(data, sink.data);
         EXPECT_TRUE(check.matches());
@@ -426,7 +428,9 @@ TEST(ExtractPieces, CompressedInputMayArriveInPieces)
     for (uint32_t piece : {1u, 3u, 4096u, 0x7FFFFFFFu}) {
         ZipOutputCheck check(text.size(), crcOf(text));
         RecordingSink sink;
-        ASSERT_TRUE(extractDeflated(bytes(packed), packed.size(), sink, check, piece)) << piece;
+        ZipMemorySource source(bytes(packed), packed.size());
+        ZipArchiveBytes archive(source, 0, packed.size());
+        ASSERT_TRUE(extractDeflated(archive, 0, packed.size(), sink, check, piece)) << piece;
         EXPECT_EQ(text, sink.data) << piece;
         EXPECT_TRUE(check.matches()) << piece;
     }

@@ -152,10 +152,7 @@ int runExtract(int argc, char** argv)
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
     if (!view.archiveFound())
-        return reportFailure(kCommand, kExitRefused,
-                             view.reader().entriesOverlap()
-                                 ? std::string(kOverlapProblem)
-                                 : "no archive the stub could read in '" + path + "'");
+        return reportFailure(kCommand, kExitRefused, view.archiveProblem(path));
     const UnpackPlan plan = planUnpackNamed(view.reader().entries());
     const std::string collision = collisionProblem(plan);
     if (!collision.empty())

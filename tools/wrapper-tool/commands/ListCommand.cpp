@@ -81,7 +81,7 @@ int runList(int argc, char** argv)
         return reportFailure(kCommand, kExitRefused,
                              view.archiveAfterSignature()
                                  ? "no archive before the signature block (one follows it: signed before packing?)"
-                                 : "no archive the stub could read in '" + path + "'");
+                                 : view.archiveProblem(path));
     const UnpackPlan plan = planUnpackNamed(view.reader().entries());
     if (args.has("--json"))
         printJson(path, view, plan);

@@ -138,11 +138,11 @@ int parse(int argc, char** argv, PackRequest& request)
 // misread, such as stray record signatures near the end of the payload.
 bool stubReadsBack(const std::string& path, uint64_t stubSize, size_t entryCount, std::string& error)
 {
-    MappedFile written;
-    if (!written.open(path, error))
+    const std::unique_ptr<FileMapping> written = openMappedFile(path, error);
+    if (!written)
         return false;
     ZipReader reader;
-    if (!reader.open(written.data(), payloadSearchSize(written.data(), written.size()))) {
+    if (!reader.open(*written, payloadSearchSize(*written))) {
         error = "the stub's reader does not find the archive in the result";
         return false;
     }
@@ -151,6 +151,20 @@ bool stubReadsBack(const std::string& path, uint64_t stubSize, size_t entryCount
                 std::to_string(reader.archiveOffset()) + ", " +
                 std::to_string(reader.entries().size()) + " entries)";
         return false;
+    }
+    return true;
+}
+
+// The stub goes into the output as it is, a window at a time.
+bool copyWhole(FileMapping& file, OutputFile& out)
+{
+    for (uint64_t at = 0; at < file.size();) {
+        const uint64_t left = file.size() - at;
+        const uint32_t piece = left < file.windowSize() ? uint32_t(left) : file.windowSize();
+        const uint8_t* bytes = file.view(at, piece);
+        if (bytes == nullptr || !out.write(bytes, piece))
+            return false;
+        at += piece;
     }
     return true;
 }
@@ -205,10 +219,10 @@ int runPack(int argc, char** argv)
     if (!refuseFolderAsOutput(request.out, error) ||
         !checkOutputPath(request.out, request.stub, request.folder, error))
         return reportFailure(kCommand, kExitRefused, error);
-    MappedFile stub;
-    if (!stub.open(request.stub, error))
+    const std::unique_ptr<FileMapping> stub = openMappedFile(request.stub, error);
+    if (!stub)
         return reportFailure(kCommand, kExitIoError, error);
-    if (!checkStub(request.stub, stub, error))
+    if (!checkStub(request.stub, *stub, error))
         return reportFailure(kCommand, kExitRefused, error);
 
     ExcludeSet excludes;
@@ -229,7 +243,7 @@ int runPack(int argc, char** argv)
     OutputFile out;
     if (!out.create(request.out, error))
         return reportFailure(kCommand, kExitIoError, error);
-    if (stub.size() != 0 && !out.write(stub.data(), size_t(stub.size())))
+    if (!copyWhole(*stub, out))
         return reportFailure(kCommand, kExitIoError, out.failure());
 
     const uint64_t inputBytes = totalFileBytes(entries);
@@ -253,7 +267,7 @@ int runPack(int argc, char** argv)
                              "the result would be " + std::to_string(outSize) +
                                  " bytes; the stub only looks for its archive in files of 16384 "
                                  "bytes or more");
-    if (!stubReadsBack(out.tempPath(), stub.size(), entries.size(), error))
+    if (!stubReadsBack(out.tempPath(), stub->size(), entries.size(), error))
         return reportFailure(kCommand, kExitRefused, underUserName(error, out.tempPath(), request.out));
     PackSummary summary;
     summary.sha256 = fileSha256(out.tempPath());
@@ -264,7 +278,7 @@ int runPack(int argc, char** argv)
         return kExitOk;
     summary.installer = request.out;
     summary.installerSize = outSize;
-    summary.archiveOffset = stub.size();
+    summary.archiveOffset = stub->size();
     summary.inputBytes = inputBytes;
     summary.level = request.options.level;
     summary.threads = request.threads;

@@ -149,8 +149,9 @@ bool checkSigned(const std::string& path, size_t entryCount, const std::string& 
         error = "the signed file no longer holds the archive before its signature";
         return false;
     }
+    const std::vector<uint8_t> table = view.certificateTable();
     SignatureReport report =
-        checkSignature(path, view.certificateTable(), view.certificateTableBytes(), trusted);
+        checkSignature(path, table.data(), table.size(), trusted);
     if (report.state == SignatureState::Invalid) {
         error = "the signature does not verify: " + report.detail;
         return false;
@@ -182,7 +183,7 @@ int runSign(int argc, char** argv)
         InstallerView view;
         if (!view.open(request.installer, error))
             return reportFailure(kCommand, kExitIoError, error);
-        if (!isPeImage(view.data(), view.fileSize()))
+        if (!view.isPeImage())
             return reportFailure(kCommand, kExitRefused,
                                  "refused '" + request.installer + "': not a Windows executable");
         if (view.isSigned())

@@ -186,13 +186,14 @@ int runVerify(int argc, char** argv)
     InstallerView view;
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
-    const SignatureReport signature = checkSignature(path, view.certificateTable(), view.certificateTableBytes(), trusted);
+    const std::vector<uint8_t> table = view.certificateTable();
+    const SignatureReport signature = checkSignature(path, table.data(), table.size(), trusted);
     const std::string sha256 = json ? fileSha256(path) : std::string();
 
     Findings found;
     // Whole-file problems first: the stub is a PE file and reads one archive.
-    const StubIdentity stub = identifyStub(view.data(), view.fileSize());
-    if (!isPeImage(view.data(), view.fileSize()))
+    const StubIdentity stub = view.stubIdentity();
+    if (!view.isPeImage())
         found.problems.push_back("not a Windows executable (no PE header)");
     else if (stub.kind == StubIdentity::Kind::NotTheStub)
         found.problems.push_back("not packed on the stub: " + stub.reason);
@@ -209,19 +210,14 @@ int runVerify(int argc, char** argv)
     else if (signature.state == SignatureState::Untrusted)
         found.notes.push_back("the signer is not trusted here (" + signature.detail +
                               "); for a test certificate, trust it with --ca FILE");
-    if (view.fileSize() > kLargestSingleView)
-        found.warnings.push_back("the installer has " + std::to_string(view.fileSize()) +
-                                 " bytes; the i686 stub maps its whole file in one view, for "
-                                 "which a 32-bit process may find no room past about 1.5 GB");
     if (view.holdsEarlierArchive())
         found.problems.push_back("two archives appended one after the other; the stub reads only the last: "
                                  "pack the bare stub");
     if (!view.archiveFound()) {
-        std::string reason = "no archive the stub could read";
-        if (view.reader().entriesOverlap())
-            reason = kOverlapProblem;
-        else if (view.archiveAfterSignature())
-            reason += " before the signature block; an archive follows it: pack first, then sign";
+        std::string reason = view.archiveProblem();
+        if (view.archiveAfterSignature())
+            reason = "no archive the stub could read before the signature block; an archive "
+                     "follows it: pack first, then sign";
         found.problems.insert(found.problems.begin(), reason);
         if (json) {
             printJson(path, view, stub, sha256, signature, found, nullptr, false);

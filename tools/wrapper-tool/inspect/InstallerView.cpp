@@ -1,19 +1,22 @@
 #include "inspect/InstallerView.h"
 
 #include "PeImage.h"
+#include "inspect/PayloadChecks.h"
 
 bool InstallerView::open(const std::string& path, std::string& error)
 {
-    if (!file_.open(path, error))
+    file_ = openMappedFile(path, error);
+    if (!file_)
         return false;
-    searchSize_ = payloadSearchSize(file_.data(), file_.size());
+    isPe_ = ::isPeImage(*file_);
+    searchSize_ = payloadSearchSize(*file_);
     uint64_t tableOffset = 0;
     if (isSigned())
-        findCertificateTable(file_.data(), file_.size(), tableOffset, tableSize_);
-    archiveFound_ = file_.data() != nullptr && reader_.open(file_.data(), searchSize_);
-    if (!archiveFound_ && isSigned()) {
+        findCertificateTable(*file_, tableOffset, tableSize_);
+    opened_ = reader_.open(*file_, searchSize_);
+    if (!opened_ && isSigned()) {
         ZipReader wholeFile;
-        archiveAfterSignature_ = wholeFile.open(file_.data(), file_.size());
+        archiveAfterSignature_ = wholeFile.open(*file_, file_->size()).ok();
     }
     return true;
 }
@@ -21,12 +24,12 @@ bool InstallerView::open(const std::string& path, std::string& error)
 uint64_t InstallerView::bytesAfterCertificateTable() const
 {
     const uint64_t tableEnd = searchSize_ + tableSize_;
-    return isSigned() && tableEnd < file_.size() ? file_.size() - tableEnd : 0;
+    return isSigned() && tableEnd < fileSize() ? fileSize() - tableEnd : 0;
 }
 
 bool InstallerView::certificateTableCut() const
 {
-    return isSigned() && searchSize_ + tableSize_ > file_.size();
+    return isSigned() && searchSize_ + tableSize_ > fileSize();
 }
 
 uint64_t InstallerView::archiveStart() const
@@ -38,13 +41,47 @@ uint64_t InstallerView::archiveStart() const
     return reader_.archiveOffset() + start;
 }
 
-bool InstallerView::holdsEarlierArchive() const
+bool InstallerView::holdsEarlierArchive()
 {
-    if (!archiveFound_)
+    if (!archiveFound())
         return false;
     const uint64_t start = archiveStart();
     if (start == 0 || start > searchSize_)
         return false;
     ZipReader earlier;
-    return earlier.open(file_.data(), start);
+    return earlier.open(*file_, start).ok();
+}
+
+std::string InstallerView::archiveProblem(const std::string& path) const
+{
+    if (opened_.reason == ZipOpenReason::EntriesOverlap)
+        return kOverlapProblem;
+    std::string problem = "no archive the stub could read";
+    if (!path.empty())
+        problem += " in '" + path + "'";
+    return problem + " (" + opened_.text() + ")";
+}
+
+std::vector<uint8_t> InstallerView::certificateTable()
+{
+    if (!isSigned())
+        return {};
+    const uint64_t length = certificateTableCut() ? fileSize() - searchSize_ : tableSize_;
+    std::vector<uint8_t> table;
+    table.reserve(size_t(length));
+    for (uint64_t at = 0; at < length;) {
+        const uint64_t left = length - at;
+        const uint32_t piece = left < file_->windowSize() ? uint32_t(left) : file_->windowSize();
+        const uint8_t* bytes = file_->view(searchSize_ + at, piece);
+        if (bytes == nullptr)
+            return {};
+        table.insert(table.end(), bytes, bytes + piece);
+        at += piece;
+    }
+    return table;
+}
+
+StubIdentity InstallerView::stubIdentity()
+{
+    return file_ ? identifyStub(*file_) : identifyStub(nullptr, 0);
 }

@@ -1,30 +1,38 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "inspect/StubIdentity.h"
 #include "platform/MappedFile.h"
 #include "ZipReader.h"
 
-// An installer file read the way the stub reads its own image: mapped whole,
-// the archive searched for only before the certificate table, and opened
-// with the stub's own ZIP reader.
+// An installer file read the way the stub reads its own image: through
+// bounded views, the archive searched for only before the certificate table,
+// and opened with the stub's own ZIP reader.
 class InstallerView {
 public:
     // False (with the reason) only when the file cannot be read at all.
     bool open(const std::string& path, std::string& error);
 
-    // Whether the stub's reader found an archive in the search window.
-    bool archiveFound() const { return archiveFound_; }
-    uint64_t fileSize() const { return file_.size(); }
-    const uint8_t* data() const { return file_.data(); }
+    // Whether the stub's reader found an archive in the search window, and
+    // why not.
+    bool archiveFound() const { return opened_.ok(); }
+    const ZipOpenResult& openResult() const { return opened_; }
+    // Why no archive was found, as a message; names `path` when given.
+    std::string archiveProblem(const std::string& path = std::string()) const;
+    uint64_t fileSize() const { return file_ ? file_->size() : 0; }
+    // Whether the file starts like a Windows executable.
+    bool isPeImage() const { return isPe_; }
     // Where the archive's first byte lies in the file, when one was found.
     uint64_t archiveStart() const;
     // Whether a second, complete archive lies before the one found: two
     // payloads appended one after the other.
-    bool holdsEarlierArchive() const;
+    bool holdsEarlierArchive();
     // Bytes the stub searches: the whole file, or up to the signature block.
     uint64_t searchSize() const { return searchSize_; }
-    bool isSigned() const { return searchSize_ < file_.size(); }
+    bool isSigned() const { return searchSize_ < fileSize(); }
     // The certificate table as declared (valid when isSigned()).
     uint64_t certificateTableSize() const { return tableSize_; }
     // Bytes after the end of the table: outside the signature, and never
@@ -32,12 +40,10 @@ public:
     uint64_t bytesAfterCertificateTable() const;
     // True when the declared table runs past the end of the file.
     bool certificateTableCut() const;
-    // The table's bytes that are in the file; null when unsigned.
-    const uint8_t* certificateTable() const { return isSigned() ? file_.data() + searchSize_ : nullptr; }
-    size_t certificateTableBytes() const
-    {
-        return isSigned() ? size_t(certificateTableCut() ? file_.size() - searchSize_ : tableSize_) : 0;
-    }
+    // The table's bytes that are in the file; empty when unsigned or unreadable.
+    std::vector<uint8_t> certificateTable();
+    // Which stub the file starts with, by its version block.
+    StubIdentity stubIdentity();
     // True when no archive lies before the signature block but one would be
     // found if the whole file were searched: the file was signed before packing.
     bool archiveAfterSignature() const { return archiveAfterSignature_; }
@@ -46,10 +52,11 @@ public:
     const ZipReader& reader() const { return reader_; }
 
 private:
-    MappedFile file_;
+    std::unique_ptr<FileMapping> file_;
     ZipReader reader_;
     uint64_t searchSize_ = 0;
     uint64_t tableSize_ = 0;
-    bool archiveFound_ = false;
+    bool isPe_ = false;
+    ZipOpenResult opened_{ZipOpenReason::TooSmall};
     bool archiveAfterSignature_ = false;
 };

@@ -1,7 +1,7 @@
 #include "inspect/PayloadChecks.h"
 
 #include "inspect/EntryReport.h"
-#include "pack/ZipFormat.h"
+#include "ZipFormat.h"
 #include "pack/ZipWriter.h"
 
 const char kOverlapProblem[] =

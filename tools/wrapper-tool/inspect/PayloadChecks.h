@@ -21,9 +21,6 @@ std::string packNamesProblem(const std::vector<SourceEntry>& entries);
 // The first collision in the plan, as one line naming both entries, or empty.
 std::string collisionProblem(const UnpackPlan& plan);
 
-// The i686 stub maps its whole file in one view: past about this size a
-// 32-bit process may not find the address space for it.
-const uint64_t kLargestSingleView = 1500000000ull;
 
 // Why the stub's reader refused the archive, when it was the overlap check.
 extern const char kOverlapProblem[];

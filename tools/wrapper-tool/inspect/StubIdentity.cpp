@@ -43,3 +43,10 @@ StubIdentity identifyStub(const uint8_t* image, uint64_t size)
     identity.kind = StubIdentity::Kind::ThisStub;
     return identity;
 }
+
+StubIdentity identifyStub(ZipByteSource& file)
+{
+    const uint32_t length = file.size() < file.windowSize() ? uint32_t(file.size()) : file.windowSize();
+    const uint8_t* head = length == 0 ? nullptr : file.view(0, length);
+    return head == nullptr ? identifyStub(nullptr, 0) : identifyStub(head, length);
+}

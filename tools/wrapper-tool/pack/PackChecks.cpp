@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "FileMapping.h"
 #include "inspect/StubIdentity.h"
-#include "platform/MappedFile.h"
 #include "PeImage.h"
 #include "ZipReader.h"
 
@@ -33,19 +33,19 @@ bool isInside(const fs::path& inner, const fs::path& outer)
 
 } // namespace
 
-bool checkStub(const std::string& stubPath, const MappedFile& stub, std::string& error)
+bool checkStub(const std::string& stubPath, FileMapping& stub, std::string& error)
 {
-    if (!isPeImage(stub.data(), stub.size())) {
+    if (!isPeImage(stub)) {
         error = "refused '" + stubPath + "': not a Windows executable (no PE header); give the stub "
                 "ZuvidaDiroVivuv.exe as STUB";
         return false;
     }
-    const StubIdentity identity = identifyStub(stub.data(), stub.size());
+    const StubIdentity identity = identifyStub(stub);
     if (identity.kind != StubIdentity::Kind::ThisStub) {
         error = "refused '" + stubPath + "': " + identity.reason;
         return false;
     }
-    const uint64_t searched = payloadSearchSize(stub.data(), stub.size());
+    const uint64_t searched = payloadSearchSize(stub);
     if (searched < stub.size()) {
         error = "refused '" + stubPath +
                 "': it already carries a signature (certificate table); "
@@ -53,7 +53,7 @@ bool checkStub(const std::string& stubPath, const MappedFile& stub, std::string&
         return false;
     }
     ZipReader reader;
-    if (reader.open(stub.data(), searched)) {
+    if (reader.open(stub, searched)) {
         error = "refused '" + stubPath + "': it already carries a payload (" +
                 std::to_string(reader.entries().size()) +
                 " entries); is it an installer? Give the bare stub as STUB";

@@ -13,7 +13,7 @@
 #include "deflate/BufferDeflater.h"
 #include "cli/Progress.h"
 #include "pack/SourceFile.h"
-#include "pack/ZipFormat.h"
+#include "ZipFormat.h"
 #include "pack/ZipWriter.h"
 
 namespace {

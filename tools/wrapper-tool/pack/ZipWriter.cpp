@@ -8,10 +8,12 @@
 
 #include "cli/Progress.h"
 #include "pack/SourceFile.h"
-#include "pack/ZipFormat.h"
+#include "pack/RecordBuilder.h"
 #include "UnpackPlan.h"
+#include "ZipFormat.h"
 
 using namespace zipformat;
+using namespace zipwriter;
 
 namespace {
 
@@ -27,11 +29,11 @@ struct DeflateStream {
     }
 };
 
-bool needsZip64(uint64_t value) { return value >= kMax32; }
+bool needsZip64(uint64_t value) { return value >= kSentinel32; }
 
 uint32_t field32(uint64_t value, bool useSentinel)
 {
-    return useSentinel ? kMax32 : uint32_t(value);
+    return useSentinel ? kSentinel32 : uint32_t(value);
 }
 
 } // namespace
@@ -48,7 +50,7 @@ uint16_t ZipWriter::nameFlags(const std::string& name)
 {
     for (unsigned char c : name)
         if (c >= 0x80)
-            return kUtf8NameFlag;
+            return zipformat::kFlagUtf8Name;
     return 0;
 }
 
@@ -71,7 +73,7 @@ bool ZipWriter::writeLocalHeader(const CentralEntry& entry, bool zip64)
     record.u32(field32(entry.compressedSize, zip64));
     record.u32(field32(entry.uncompressedSize, zip64));
     record.u16(uint32_t(entry.name.size()));
-    record.u16(zip64 ? 20 : 0);
+    record.u16(zip64 ? kExtraBlockHeaderSize + 16 : 0);
     record.bytes(entry.name);
     if (zip64) {
         record.u16(kZip64ExtraId);
@@ -242,7 +244,7 @@ bool ZipWriter::writeCentralEntry(const CentralEntry& entry)
     record.u32(field32(entry.compressedSize, bigCompressed));
     record.u32(field32(entry.uncompressedSize, bigUncompressed));
     record.u16(uint32_t(entry.name.size()));
-    record.u16(zip64 ? 4 + extraSize : 0);
+    record.u16(zip64 ? kExtraBlockHeaderSize + extraSize : 0);
     record.u16(0); // comment length
     record.u16(0); // disk number start
     record.u16(0); // internal attributes
@@ -266,7 +268,7 @@ bool ZipWriter::writeEndRecords(uint64_t directoryOffset, uint64_t directorySize
 {
     const uint64_t count = entries_.size();
     const bool force = options_.forceZip64;
-    const bool bigCount = force || count >= kMax16;
+    const bool bigCount = force || count >= kSentinel16;
     const bool bigSize = force || needsZip64(directorySize);
     const bool bigOffset = force || needsZip64(directoryOffset);
     RecordBuilder record;
@@ -274,8 +276,8 @@ bool ZipWriter::writeEndRecords(uint64_t directoryOffset, uint64_t directorySize
         // The Zip64 end record follows the central directory at once: the
         // stub's reader finds the directory by counting back from it.
         const uint64_t zip64EndOffset = archivePosition();
-        record.u32(kZip64EndRecordSignature);
-        record.u64(44);
+        record.u32(kZip64EndSignature);
+        record.u64(kZip64EndSize - kZip64EndSizedFrom);
         record.u16(kVersion45);
         record.u16(kVersion45);
         record.u32(0);
@@ -289,7 +291,7 @@ bool ZipWriter::writeEndRecords(uint64_t directoryOffset, uint64_t directorySize
         record.u64(zip64EndOffset);
         record.u32(1);
     }
-    const uint32_t shortCount = bigCount ? kMax16 : uint32_t(count);
+    const uint32_t shortCount = bigCount ? kSentinel16 : uint32_t(count);
     record.u32(kEndRecordSignature);
     record.u16(0);
     record.u16(0);

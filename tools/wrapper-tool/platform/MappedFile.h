@@ -1,28 +1,10 @@
 #pragma once
-#include <cstdint>
+#include <memory>
 #include <string>
 
-// A whole file mapped read-only, the way the stub sees its own image. An empty
-// file maps to size 0 with a null data pointer.
-class MappedFile {
-public:
-    MappedFile() = default;
-    ~MappedFile();
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
+#include "FileMapping.h"
 
-    // False, with the reason in `error`, when the file cannot be opened or mapped.
-    bool open(const std::string& path, std::string& error);
-
-    const uint8_t* data() const { return data_; }
-    uint64_t size() const { return size_; }
-
-private:
-    void close();
-
-    const uint8_t* data_ = nullptr;
-    uint64_t size_ = 0;
-#ifdef _WIN32
-    void* mapping_ = nullptr;
-#endif
-};
+// Opens `path` for reading through bounded views, the way the stub reads its
+// own file. Null, with a message naming the path and the system's reason,
+// when the file cannot be opened or mapped or is no regular file.
+std::unique_ptr<FileMapping> openMappedFile(const std::string& path, std::string& error);

@@ -2,21 +2,11 @@
 #include <cstdint>
 #include <string>
 
-// Record signatures and limits of the ZIP format, as the writer needs them.
-namespace zipformat {
+#include "ZipFormat.h"
 
-const uint32_t kLocalHeaderSignature = 0x04034b50;
-const uint32_t kCentralHeaderSignature = 0x02014b50;
-const uint32_t kEndRecordSignature = 0x06054b50;
-const uint32_t kZip64EndRecordSignature = 0x06064b50;
-const uint32_t kZip64LocatorSignature = 0x07064b50;
-const uint16_t kZip64ExtraId = 0x0001;
-
-const uint16_t kMethodStored = 0;
-const uint16_t kMethodDeflated = 8;
-
-const uint32_t kMax32 = 0xFFFFFFFFu;
-const uint16_t kMax16 = 0xFFFFu;
+// What the writer puts into every record it makes, beyond the format itself
+// (zip/ZipFormat.h).
+namespace zipwriter {
 
 // Every entry gets the same time stamp, 1980-01-01 00:00 in MS-DOS form, so
 // that the same input always gives the same bytes.
@@ -27,11 +17,7 @@ const uint16_t kFixedDosDate = (1 << 5) | 1;
 const uint16_t kVersion20 = 20;
 const uint16_t kVersion45 = 45;
 
-// MS-DOS attributes: archive for files, directory for folders.
-const uint32_t kDosArchiveAttribute = 0x20;
-const uint32_t kDosDirectoryAttribute = 0x10;
-
-} // namespace zipformat
+} // namespace zipwriter
 
 // Little-endian record builder.
 class RecordBuilder {
@@ -53,6 +39,7 @@ public:
     }
     void bytes(const std::string& text) { bytes_ += text; }
 
+    size_t size() const { return bytes_.size(); }
     const std::string& data() const { return bytes_; }
     void clear() { bytes_.clear(); }
 
