@@ -208,7 +208,7 @@ class WineStub:
 
     def work_area(self):
         found = glob.glob(os.path.join(self.env["WINEPREFIX"], "drive_c", "users", "*", "AppData",
-                                       "Local", "Norvik", "VozeDozav", "10.99.0.21465"))
+                                       "Local", "Norvik", "VozeDozav", toolkit.project_version()))
         return found[0] if found else None
 
     def run(self, out):

@@ -65,11 +65,13 @@ tool=$bin/wrapper-tool
 step "stub: $stub, $(stat -c %s "$stub") bytes"
 
 section "3. Payload"
+# project() in CMakeLists.txt holds the version, as for the stub itself.
+version=$(sed -nE 's/^project\([A-Za-z]+ VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt")
 payload=$scratch/payload
 mkdir -p "$payload/data"
 cp "$windows_bin/demo-setup.exe" "$payload/RezuviZiduRuzudUvovovaz.exe"
 printf 'This file was unpacked by the wrapper into its work area.\n' >"$payload/data/readme.txt"
-printf '{"channel": "demo", "version": "10.99.0.21465"}\n' >"$payload/data/settings.json"
+printf '{"channel": "demo", "version": "%s"}\n' "$version" >"$payload/data/settings.json"
 head -c 65536 /dev/urandom >"$payload/data/random.bin"
 (cd "$payload" && find . -type f | sort | sed 's|^\./|   |')
 
@@ -98,7 +100,7 @@ set -e
 step "exit code: $code"
 
 section "7. The work area"
-work=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/Norvik/VozeDozav/10.99.0.21465' | head -1)
+work=$(find "$WINEPREFIX/drive_c/users" -type d -path "*/Norvik/VozeDozav/$version" | head -1)
 if [ -z "$work" ]; then
   echo "demo: no work area under $WINEPREFIX/drive_c/users" >&2; exit 1
 fi
