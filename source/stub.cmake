@@ -28,7 +28,10 @@ target_link_options(ZuvidaDiroVivuv PRIVATE
   -s -Wl,--gc-sections
   -Wl,--major-os-version=6,--minor-os-version=0
   -Wl,--major-subsystem-version=6,--minor-subsystem-version=0
-  -Wl,--dynamicbase,--nxcompat
-  # Up to 3 GiB of address space on 64-bit Windows (and /3GB systems), so the
-  # payload's views and the heap do not compete for 2 GiB.
-  -Wl,--large-address-aware)
+  -Wl,--dynamicbase,--nxcompat)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # Up to 4 GiB of address space on 64-bit Windows (3 GiB on /3GB systems),
+  # so the payload's views and the heap do not compete for 2 GiB. A 64-bit
+  # image has it already.
+  target_link_options(ZuvidaDiroVivuv PRIVATE -Wl,--large-address-aware)
+endif()

@@ -102,6 +102,8 @@ RefusalReason nameRefusal(const std::string& stored, bool utf8);
 
 // Short texts for printing and logging, e.g. "name would leave the work area".
 const char* refusalText(RefusalReason reason);
+// A stable identifier of the reason, for JSON: "unsafe_name", "symlink", ...
+const char* refusalCode(RefusalReason reason);
 // The stub's log line for a refusal: "Unable to create symlink.  i = " for
 // a symbolic link, "Unable to decompress file.  i = " for any other.
 const char* stubFailureText(RefusalReason reason);

@@ -35,27 +35,6 @@ std::string refusalProblem(const UnpackPlan& plan, size_t index, bool withIndice
     return label + ": " + refusalText(planned.reason);
 }
 
-const char* refusalCode(RefusalReason reason)
-{
-    switch (reason) {
-    case RefusalReason::None:
-        return "none";
-    case RefusalReason::UnsafeName:
-        return "unsafe_name";
-    case RefusalReason::InvalidUtf8:
-        return "invalid_utf8";
-    case RefusalReason::WindowsName:
-        return "windows_name";
-    case RefusalReason::TooLong:
-        return "too_long";
-    case RefusalReason::NameCollision:
-        return "name_collision";
-    case RefusalReason::Symlink:
-        return "symlink";
-    }
-    return "refused";
-}
-
 namespace {
 
 const char* actionName(EntryAction action)

@@ -22,9 +22,6 @@ std::string entryLabel(size_t index, const PlannedEntry& planned);
 // `withIndices` false, names only (pack's folder has no indices yet).
 std::string refusalProblem(const UnpackPlan& plan, size_t index, bool withIndices = true);
 
-// A stable identifier of the reason, for JSON: "unsafe_name", "symlink", ...
-const char* refusalCode(RefusalReason reason);
-
 // One entry as a JSON object: index, name (decoded), kind, action, reason,
 // the sizes, method and CRC-32.
 JsonDocument entryJson(size_t index, const ZipEntryInfo& entry, const PlannedEntry& planned);
