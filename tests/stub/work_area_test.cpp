@@ -91,10 +91,12 @@ TEST(CreateDirectories, ExistingFoldersAndFilesAreNoFailure)
 
 TEST(GetWorkAreaPath, LocalAppDataNorvikVozeDozavVersion)
 {
-    wchar_t local[MAX_PATH] = {};
-    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local)));
     std::wstring path = L"previous content";
     ASSERT_TRUE(getWorkAreaPath(path));
+    // Asked after the stub's own lookup, which creates the folder when a new
+    // prefix does not have it yet.
+    wchar_t local[MAX_PATH] = {};
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local)));
     EXPECT_EQ(path, std::wstring(local) + L"\\Norvik\\VozeDozav\\10.99.0.21465");
 }
 
