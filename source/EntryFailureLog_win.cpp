@@ -41,3 +41,14 @@ void logEntryFailureCause(const EntryResult& result)
     }
     record << ".";
 }
+
+void logFolderFailure(uint32_t systemError)
+{
+    if (systemError == 0)
+        return;
+    LogRecord record(LogLevel::Error, LOG_SOURCE_FILE, "unpackEmbeddedZip", __LINE__);
+    record << "Unable to create folder.  Error = " << systemError;
+    if (systemError == ERROR_ALREADY_EXISTS)
+        record << " (a file stands where the folder goes)";
+    record << ".";
+}

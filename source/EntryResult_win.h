@@ -28,3 +28,7 @@ struct EntryResult {
 // its own (after the driver's line naming the entry). Nothing for a failure
 // that has no system error.
 void logEntryFailureCause(const EntryResult& result);
+
+// Logs, the same way, why a folder of the entry's path is not there (the
+// error createDirectories told), before the file's own cause. Nothing for 0.
+void logFolderFailure(uint32_t systemError);

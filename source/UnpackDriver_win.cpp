@@ -49,7 +49,8 @@ bool unpackEntry(ZipReader& reader, uint32_t index, const PlannedEntry& planned,
         return false;
     }
     const std::wstring wide = entryWideName(stored, planned.encoding);
-    createDirectories(wide, planned.isDirectory);
+    uint32_t folderError = 0;
+    createDirectories(wide, planned.isDirectory, folderError);
     if (planned.refused()) {
         logEntryFailure(stubFailureText(planned.reason), index, stored);
         return false;
@@ -64,6 +65,7 @@ bool unpackEntry(ZipReader& reader, uint32_t index, const PlannedEntry& planned,
     const EntryResult written = writeEntryFile(reader, index, wide);
     if (!written) {
         logEntryFailure("Unable to decompress file.  i = ", index, stored);
+        logFolderFailure(folderError);
         logEntryFailureCause(written);
         return false;
     }

@@ -41,27 +41,60 @@ bool getWorkAreaPath(std::wstring& path)
     return true;
 }
 
-bool createDirectories(const std::wstring& path, bool includeLast)
+namespace {
+
+// Makes one folder of the chain; the system's error when it is not there
+// afterwards (0 when it is, made now or before).
+uint32_t makeFolder(const wchar_t* path)
 {
+    const std::wstring target = systemPath(path, kFolderPathLimit);
+    if (CreateDirectoryW(target.c_str(), nullptr))
+        return 0;
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return error;
+}
+
+} // namespace
+
+bool createDirectories(const std::wstring& path, bool includeLast, uint32_t& folderError)
+{
+    folderError = 0;
     if (path.size() >= kDirectoryBufferSize)
         return false;
     std::vector<wchar_t> buffer(kDirectoryBufferSize, L'\0');
     path.copy(buffer.data(), path.size());
 
-    // Creation results are ignored: existing folders, a drive prefix such as
-    // "C:" and an empty prefix simply fail and the walk goes on. A folder
-    // deep in the work area goes by its \\?\ form, past the classic limit.
+    // Creation results do not stop the walk: existing folders, a drive prefix
+    // such as "C:" and an empty prefix simply fail and it goes on. The first
+    // folder that is not there afterwards is told, for the log of a file that
+    // then cannot be made. A folder deep in the work area goes by its long
+    // (\\?\-prefixed) form, past the classic limit.
+    auto make = [&folderError](const wchar_t* folder) {
+        const uint32_t error = makeFolder(folder);
+        if (folderError == 0)
+            folderError = error;
+    };
     size_t i = 0;
     for (; buffer[i] != L'\0'; ++i) {
         if (!isSeparator(buffer[i]))
             continue;
         buffer[i] = L'\0';
-        CreateDirectoryW(systemPath(buffer.data(), kFolderPathLimit).c_str(), nullptr);
+        if (i > 0 && buffer[i - 1] != L':')
+            make(buffer.data());
         buffer[i] = L'\\';
     }
     if (includeLast && i > 0 && !isSeparator(buffer[i - 1]))
-        CreateDirectoryW(systemPath(buffer.data(), kFolderPathLimit).c_str(), nullptr);
+        make(buffer.data());
     return true;
+}
+
+bool createDirectories(const std::wstring& path, bool includeLast)
+{
+    uint32_t folderError = 0;
+    return createDirectories(path, includeLast, folderError);
 }
 
 namespace {

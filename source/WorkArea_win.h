@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 class WorkAreaLock;
@@ -16,6 +17,9 @@ bool getWorkAreaPath(std::wstring& path);
 // passed over; false only when the path has 1,024 characters or more. Deep
 // folders are made by their \\?\ form, past the classic path limit.
 bool createDirectories(const std::wstring& path, bool includeLast);
+// The same, and `folderError` tells the system's error for the first folder
+// that is not there afterwards (0 when all are), for the log.
+bool createDirectories(const std::wstring& path, bool includeLast, uint32_t& folderError);
 
 // Takes `lock` for the work area (waiting while another run holds it), makes
 // the work area, starts the log in it and makes it the current directory.
