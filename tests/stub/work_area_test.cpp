@@ -87,6 +87,13 @@ TEST(CreateDirectories, ExistingFoldersAndFilesAreNoFailure)
     EXPECT_TRUE(isFile(scratch / L"there\\file"));
     EXPECT_TRUE(createDirectories(L"there/new", true));
     EXPECT_TRUE(isFolder(scratch / L"there\\new"));
+
+    // The first folder that is not there afterwards is told, for the log.
+    uint32_t folderError = 1;
+    EXPECT_TRUE(createDirectories(L"there/new/x.txt", false, folderError));
+    EXPECT_EQ(folderError, 0u);
+    EXPECT_TRUE(createDirectories(L"there/file/below/x.txt", false, folderError));
+    EXPECT_EQ(folderError, static_cast<uint32_t>(ERROR_ALREADY_EXISTS));
 }
 
 TEST(GetWorkAreaPath, LocalAppDataNorvikVozeDozavVersion)
