@@ -1,7 +1,5 @@
 #include "ScratchFolder.h"
 
-#include <shellapi.h>
-
 #include <vector>
 
 ScratchFolder::ScratchFolder()
@@ -18,16 +16,45 @@ ScratchFolder::ScratchFolder()
     SetCurrentDirectoryW(root.c_str());
 }
 
+namespace {
+
+// Removes a folder and everything in it by the long (\\?\) form of each
+// name, so that folders deeper than the classic path limit go too. The
+// shell's delete was used before; under Wine it went wrong on such a tree
+// and emptied the test's own working folder instead.
+void removeTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A link goes, never what it points at.
+                if (!RemoveDirectoryW(path.c_str()))
+                    DeleteFileW(path.c_str());
+            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeTree(path);
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+} // namespace
+
 ScratchFolder::~ScratchFolder()
 {
     SetCurrentDirectoryW(previous.c_str());
-    std::wstring from = root;
-    from.push_back(L'\0'); // the operation takes a list ended by an empty name
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    SHFileOperationW(&operation);
+    if (root.size() > 3) // never a drive's root, should the temporary folder be odd
+        removeTree(L"\\\\?\\" + root);
 }
 
 bool isFolder(const std::wstring& path)
