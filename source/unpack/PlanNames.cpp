@@ -1,23 +1,10 @@
 #include "UnpackPlan.h"
+#include "Utf8.h"
 
 // The names of a plan, for the tool's reports and its extract; the stub
 // converts the stored bytes itself and does not link this.
 
 namespace {
-
-void appendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
 
 // Windows-1252's 0x80-0x9F; the five unassigned bytes map to themselves, as
 // MultiByteToWideChar maps them.

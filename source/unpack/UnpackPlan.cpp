@@ -1,7 +1,9 @@
 #include "UnpackPlan.h"
 
+#include "CaseFold.h"
 #include "EntryName.h"
 #include "NameCollision.h"
+#include "Utf8.h"
 #include "ZipFormat.h"
 
 namespace {
@@ -11,50 +13,25 @@ bool isSeparator(char c)
     return c == '/' || c == '\\';
 }
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
-// `wideLength` receives the length in UTF-16 units. False when invalid.
+// `wideLength` receives the length in UTF-16 units. False when not UTF-8.
 bool measureUtf8(const std::string& text, size_t& wideLength)
 {
     wideLength = 0;
-    const size_t size = text.size();
-    for (size_t i = 0; i < size;) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        size_t extra = 0;
+    for (size_t at = 0; at < text.size();) {
         uint32_t code = 0;
-        uint32_t minimum = 0;
-        if (lead < 0x80) {
-            ++wideLength;
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            code = lead & 0x1F;
-            minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            code = lead & 0x0F;
-            minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            code = lead & 0x07;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (size - i <= extra)
-            return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        if (!nextUtf8(text, at, code))
             return false;
         wideLength += code >= 0x10000 ? 2 : 1;
-        i += extra + 1;
     }
     return true;
+}
+
+bool hasNonAscii(const std::string& text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    return false;
 }
 
 char lower(char c)
@@ -153,6 +130,9 @@ UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries)
     plan.entries.resize(entries.size());
     std::vector<NamedEntry> named;
     named.reserve(entries.size());
+    // Names beyond ASCII are compared with their letters folded, as Windows
+    // compares them; the copies must not move while `named` points at them.
+    std::vector<std::string> folded(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         const ZipEntryInfo& entry = entries[i];
         PlannedEntry& planned = plan.entries[i];
@@ -161,7 +141,11 @@ UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries)
         planned.reason = checkName(entry.fileName, utf8, planned.wideLength);
         planned.isDirectory = entry.isDirectory() ||
                               (!entry.fileName.empty() && entry.fileName.back() == '\\');
-        named.push_back(NamedEntry{&entry.fileName, planned.isDirectory});
+        const bool foldBeyondAscii = utf8 && planned.reason == RefusalReason::None &&
+                                     hasNonAscii(entry.fileName);
+        if (foldBeyondAscii)
+            folded[i] = foldNameCase(entry.fileName);
+        named.push_back(NamedEntry{foldBeyondAscii ? &folded[i] : &entry.fileName, planned.isDirectory});
     }
 
     NameCollision collision;

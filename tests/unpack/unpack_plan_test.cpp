@@ -138,6 +138,7 @@ TEST(UnpackPlan, RefusalReasons)
 
 TEST(UnpackPlan, CollisionsAndTheFirstFailure)
 {
+    const uint16_t kU8 = zipformat::kFlagUtf8Name;
     struct Case {
         const char* what;
         std::vector<Entry> entries;
@@ -152,6 +153,21 @@ TEST(UnpackPlan, CollisionsAndTheFirstFailure)
         {"a file, then the same folder by backslash", {{"d"}, {"D\\"}}, 1, RefusalReason::NameCollision, 0},
         {"the first refusal wins", {{"a"}, {"../b"}, {"link", 0, kSymlink}}, 1, RefusalReason::UnsafeName, 0},
         {"symlink before a collision", {{"a"}, {"l", 0, kSymlink}, {"A"}}, 1, RefusalReason::Symlink, 0},
+        // Beyond ASCII, under bit 11: Windows folds these letters too.
+        {"Latin-1 letters differing in case", {{"\xc3\x84rger.txt", kU8}, {"\xc3\xa4rger.txt", kU8}}, 1,
+         RefusalReason::NameCollision, 0},
+        {"Latin Extended-A pair", {{"\xc5\x81\xc3\xb3" "d\xc5\xba", kU8}, {"\xc5\x82\xc3\xb3" "d\xc5\xba", kU8}}, 1,
+         RefusalReason::NameCollision, 0},
+        {"Greek, final sigma as sigma", {{"\xce\xa3\xce\x9f\xce\xa3", kU8}, {"\xcf\x83\xce\xbf\xcf\x82", kU8}},
+         1, RefusalReason::NameCollision, 0},
+        {"Cyrillic folder, then a file of its name", {{"\xd0\x94\xd0\x90\xd0\x9d\xd0\x9e/x", kU8},
+                                                      {"\xd0\xb4\xd0\xb0\xd0\xbd\xd0\xbe", kU8}},
+         1, RefusalReason::NameCollision, 0},
+        {"folders beyond ASCII merge", {{"\xc3\x89t\xc3\xa9/a", kU8}, {"\xc3\xa9t\xc3\xa9/b", kU8}}, 2,
+         RefusalReason::None, 0},
+        {"other letters stay apart", {{"\xc3\xa9.txt", kU8}, {"\xc3\xa8.txt", kU8}, {"\xc3\x9f.txt", kU8},
+                                      {"ss.txt", kU8}},
+         4, RefusalReason::None, 0},
     };
     for (const Case& c : cases) {
         const UnpackPlan plan = planOf(c.entries);
