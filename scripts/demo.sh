@@ -30,7 +30,7 @@ trap cleanup EXIT
 
 section "1. Tools and libraries"
 bash "$root/scripts/install-deps.sh"
-step "all build, signing and Wine packages are installed"
+step "the build, signing and Wine packages are installed (wine32 only where apt can give it)"
 step "$(bash "$root/scripts/wine-env.sh")"
 source "$root/scripts/wine-env.sh"
 if [ "$WRAPPER_WINE_ARCH" = win64 ]; then

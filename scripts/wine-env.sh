@@ -30,7 +30,7 @@ wrapper_wine_decide() {
             # install-deps.sh goes on without it when apt cannot give it (an i386
             # index out of step with amd64), and tries again on its next run.
             WRAPPER_WINE_ARCH=win64
-            wrapper_wine_reason="wine32 is not installed: apt could not install wine32:i386 (see scripts/install-deps.sh)"
+            wrapper_wine_reason="wine32 is not installed: apt could not install wine32:i386, see scripts/install-deps.sh"
         else
             WRAPPER_WINE_ARCH=win64
             wrapper_wine_reason="this host cannot run the wine32 loader: no 32-bit programs"
