@@ -1,0 +1,64 @@
+#include "sign/SignedDataCheck.h"
+
+#include <openssl/err.h>
+
+#include "sign/ImageDigest.h"
+#include "sign/IndirectData.h"
+#include "sign/OpenSslOwners.h"
+#include "sign/SignerTrust.h"
+
+namespace {
+
+struct SignerList {
+    void operator()(STACK_OF(X509) * list) const { sk_X509_free(list); }
+};
+
+std::string libraryReason(const char* what)
+{
+    const unsigned long code = ERR_peek_last_error();
+    const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
+    return std::string(what) + (reason ? std::string(" (") + reason + ")" : std::string());
+}
+
+SignatureReport invalid(std::string detail)
+{
+    SignatureReport report;
+    report.state = SignatureState::Invalid;
+    report.detail = std::move(detail);
+    return report;
+}
+
+} // namespace
+
+SignatureReport checkSignedData(PKCS7* signedData, ZipByteSource& file, uint64_t tableOffset, X509_STORE* anchors)
+{
+    if (!PKCS7_type_is_signed(signedData) || signedData->d.sign == nullptr)
+        return invalid("the certificate table holds no PKCS#7 SignedData");
+    const IndirectData content = readIndirectData(signedData);
+    if (!content.problem.empty())
+        return invalid(content.problem);
+    if (imageDigest(file, tableOffset, content.digest) != content.imageDigest)
+        return invalid("the file changed after it was signed (digest mismatch)");
+    const int signerCount = sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(signedData));
+    if (signerCount != 1)
+        return invalid("the signature has " + std::to_string(signerCount) + " signers; Authenticode has one");
+
+    // The signer's messageDigest over the content and its signature over the
+    // authenticated attributes; the chain is judged below, for its own verdict.
+    ERR_clear_error();
+    OwnedBio signedBytes(BIO_new_mem_buf(content.signedBytes, int(content.signedSize)));
+    if (!signedBytes || PKCS7_verify(signedData, nullptr, anchors, signedBytes.get(), nullptr,
+                                     PKCS7_NOVERIFY | PKCS7_BINARY) != 1)
+        return invalid(libraryReason("the signature does not verify"));
+    // The same look-up PKCS7_verify made: the certificate it verified with.
+    std::unique_ptr<STACK_OF(X509), SignerList> signers(PKCS7_get0_signers(signedData, nullptr, 0));
+    if (!signers || sk_X509_num(signers.get()) != 1)
+        return invalid(libraryReason("the signer's certificate is not in the signature"));
+    X509* signer = sk_X509_value(signers.get(), 0);
+
+    SignatureReport report;
+    report.signerKnown = true;
+    report.signer = describeSigner(signer, sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(signedData), 0));
+    report.state = checkTrust(signer, signedData->d.sign->cert, anchors, report.detail);
+    return report;
+}
