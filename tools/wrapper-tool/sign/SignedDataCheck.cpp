@@ -13,11 +13,18 @@ struct SignerList {
     void operator()(STACK_OF(X509) * list) const { sk_X509_free(list); }
 };
 
-std::string libraryReason(const char* what)
+// Why PKCS7_verify refused: a messageDigest that does not match the content
+// said so, anything else by libcrypto's last reason.
+std::string verifyFailure()
 {
-    const unsigned long code = ERR_peek_last_error();
-    const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
-    return std::string(what) + (reason ? std::string(" (") + reason + ")" : std::string());
+    unsigned long last = 0;
+    for (unsigned long code = ERR_get_error(); code != 0; code = ERR_get_error()) {
+        if (ERR_GET_LIB(code) == ERR_LIB_PKCS7 && ERR_GET_REASON(code) == PKCS7_R_DIGEST_FAILURE)
+            return "the signer's messageDigest does not match the signed content: it changed after signing";
+        last = code;
+    }
+    const char* reason = last != 0 ? ERR_reason_error_string(last) : nullptr;
+    return std::string("the signature does not verify") + (reason ? std::string(" (") + reason + ")" : "");
 }
 
 SignatureReport invalid(std::string detail)
@@ -49,11 +56,11 @@ SignatureReport checkSignedData(PKCS7* signedData, ZipByteSource& file, uint64_t
     OwnedBio signedBytes(BIO_new_mem_buf(content.signedBytes, int(content.signedSize)));
     if (!signedBytes || PKCS7_verify(signedData, nullptr, anchors, signedBytes.get(), nullptr,
                                      PKCS7_NOVERIFY | PKCS7_BINARY) != 1)
-        return invalid(libraryReason("the signature does not verify"));
+        return invalid(verifyFailure());
     // The same look-up PKCS7_verify made: the certificate it verified with.
     std::unique_ptr<STACK_OF(X509), SignerList> signers(PKCS7_get0_signers(signedData, nullptr, 0));
     if (!signers || sk_X509_num(signers.get()) != 1)
-        return invalid(libraryReason("the signer's certificate is not in the signature"));
+        return invalid("the signer's certificate is not in the signature");
     X509* signer = sk_X509_value(signers.get(), 0);
 
     SignatureReport report;
