@@ -2,23 +2,6 @@
 
 #include "sign/OpenSslOwners.h"
 
-namespace {
-
-const char kSpcIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
-
-std::string objectText(const ASN1_OBJECT* object)
-{
-    char text[128];
-    return OBJ_obj2txt(text, sizeof text, object, 1) > 0 ? text : "?";
-}
-
-OwnedAsn1Sequence sequenceItems(const ASN1_STRING* sequence)
-{
-    const unsigned char* der = sequence->data;
-    return OwnedAsn1Sequence(d2i_ASN1_SEQUENCE_ANY(nullptr, &der, sequence->length));
-}
-
-// Only the digests Authenticode signs with, never one a file merely names.
 const EVP_MD* knownDigest(const ASN1_OBJECT* algorithm)
 {
     switch (OBJ_obj2nid(algorithm)) {
@@ -33,6 +16,22 @@ const EVP_MD* knownDigest(const ASN1_OBJECT* algorithm)
     default:
         return nullptr;
     }
+}
+
+std::string objectText(const ASN1_OBJECT* object)
+{
+    char text[128];
+    return OBJ_obj2txt(text, sizeof text, object, 1) > 0 ? text : "?";
+}
+
+namespace {
+
+const char kSpcIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
+
+OwnedAsn1Sequence sequenceItems(const ASN1_STRING* sequence)
+{
+    const unsigned char* der = sequence->data;
+    return OwnedAsn1Sequence(d2i_ASN1_SEQUENCE_ANY(nullptr, &der, sequence->length));
 }
 
 // DigestInfo ::= SEQUENCE { AlgorithmIdentifier, OCTET STRING }.

@@ -17,6 +17,13 @@ struct IndirectData {
     long signedSize = 0;
 };
 
+// The digest `algorithm` names when it is one Authenticode signs with
+// (SHA-1, SHA-2), else null: never one a file merely names.
+const EVP_MD* knownDigest(const ASN1_OBJECT* algorithm);
+
+// An object identifier as dotted text, for messages.
+std::string objectText(const ASN1_OBJECT* object);
+
 // Reads the content of `signedData` (of PKCS#7 type signed); the pointers
 // stay valid while `signedData` lives.
 IndirectData readIndirectData(PKCS7* signedData);

@@ -46,6 +46,14 @@ SignatureReport checkSignedData(PKCS7* signedData, ZipByteSource& file, uint64_t
         return invalid(content.problem);
     if (imageDigest(file, tableOffset, content.digest) != content.imageDigest)
         return invalid("the file changed after it was signed (digest mismatch)");
+    // Every digest the SignedData names must be one we take; libcrypto is
+    // not asked to set up any other (and leaks when it cannot).
+    STACK_OF(X509_ALGOR)* digests = signedData->d.sign->md_algs;
+    for (int i = 0; i < sk_X509_ALGOR_num(digests); ++i) {
+        const ASN1_OBJECT* algorithm = sk_X509_ALGOR_value(digests, i)->algorithm;
+        if (knownDigest(algorithm) == nullptr)
+            return invalid("the signature names an unknown digest algorithm " + objectText(algorithm));
+    }
     const int signerCount = sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(signedData));
     if (signerCount != 1)
         return invalid("the signature has " + std::to_string(signerCount) + " signers; Authenticode has one");
