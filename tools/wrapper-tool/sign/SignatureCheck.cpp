@@ -19,6 +19,14 @@ const char* signatureStateText(SignatureState state)
     return "unknown";
 }
 
+SignatureReport invalidSignature(std::string detail)
+{
+    SignatureReport report;
+    report.state = SignatureState::Invalid;
+    report.detail = std::move(detail);
+    return report;
+}
+
 bool trustFileReadable(const std::string& path, std::string& error)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");

@@ -27,6 +27,9 @@ struct SignatureReport {
     std::vector<SignatureReport> nested;
 };
 
+// An invalid signature, and why.
+SignatureReport invalidSignature(std::string detail);
+
 // Checks the Authenticode signature of the file `path`, read through
 // `file`: in process with libcrypto, or with WinVerifyTrust on Windows. No
 // revocation list or OCSP answer is fetched. `trustedCertificates` (a PEM

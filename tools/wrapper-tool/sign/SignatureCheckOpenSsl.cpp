@@ -36,25 +36,11 @@ std::vector<SignatureReport> nestedSignatures(PKCS7* primary, ZipByteSource& fil
             OwnedPkcs7 inner = value && value->type == V_ASN1_SEQUENCE
                                    ? parseSignedData(value->value.sequence->data, value->value.sequence->length)
                                    : OwnedPkcs7();
-            SignatureReport report;
-            if (inner) {
-                report = checkSignedData(inner.get(), file, tableOffset, anchors);
-            } else {
-                report.state = SignatureState::Invalid;
-                report.detail = "the nested signature is no PKCS#7 SignedData";
-            }
-            nested.push_back(std::move(report));
+            nested.push_back(inner ? checkSignedData(inner.get(), file, tableOffset, anchors)
+                                   : invalidSignature("the nested signature is no PKCS#7 SignedData"));
         }
     }
     return nested;
-}
-
-SignatureReport invalid(std::string detail)
-{
-    SignatureReport report;
-    report.state = SignatureState::Invalid;
-    report.detail = std::move(detail);
-    return report;
 }
 
 } // namespace
@@ -65,18 +51,18 @@ SignatureReport checkSignature(const std::string&, ZipByteSource& file, const st
     if (!table.present)
         return SignatureReport();
     if (!table.sound())
-        return invalid(table.problem);
+        return invalidSignature(table.problem);
     std::vector<uint8_t> scratch;
     const uint8_t* der = readSourceBytes(file, table.pkcs7Offset, table.pkcs7Size, scratch);
     if (der == nullptr)
-        return invalid("the certificate table cannot be read");
+        return invalidSignature("the certificate table cannot be read");
     OwnedPkcs7 signedData = parseSignedData(der, long(table.pkcs7Size));
     if (!signedData)
-        return invalid("the certificate table holds no PKCS#7 SignedData that parses");
+        return invalidSignature("the certificate table holds no PKCS#7 SignedData that parses");
     std::string error;
     OwnedStore anchors = loadAnchors(trustedCertificates, error);
     if (!anchors)
-        return invalid("out of memory");
+        return invalidSignature("out of memory");
     SignatureReport report = checkSignedData(signedData.get(), file, table.offset, anchors.get());
     if (!error.empty() && report.state == SignatureState::Untrusted)
         report.detail = error;

@@ -27,36 +27,28 @@ std::string verifyFailure()
     return std::string("the signature does not verify") + (reason ? std::string(" (") + reason + ")" : "");
 }
 
-SignatureReport invalid(std::string detail)
-{
-    SignatureReport report;
-    report.state = SignatureState::Invalid;
-    report.detail = std::move(detail);
-    return report;
-}
-
 } // namespace
 
 SignatureReport checkSignedData(PKCS7* signedData, ZipByteSource& file, uint64_t tableOffset, X509_STORE* anchors)
 {
     if (!PKCS7_type_is_signed(signedData) || signedData->d.sign == nullptr)
-        return invalid("the certificate table holds no PKCS#7 SignedData");
+        return invalidSignature("the certificate table holds no PKCS#7 SignedData");
     const IndirectData content = readIndirectData(signedData);
     if (!content.problem.empty())
-        return invalid(content.problem);
+        return invalidSignature(content.problem);
     if (imageDigest(file, tableOffset, content.digest) != content.imageDigest)
-        return invalid("the file changed after it was signed (digest mismatch)");
+        return invalidSignature("the file changed after it was signed (digest mismatch)");
     // Every digest the SignedData names must be one we take; libcrypto is
     // not asked to set up any other (and leaks when it cannot).
     STACK_OF(X509_ALGOR)* digests = signedData->d.sign->md_algs;
     for (int i = 0; i < sk_X509_ALGOR_num(digests); ++i) {
         const ASN1_OBJECT* algorithm = sk_X509_ALGOR_value(digests, i)->algorithm;
         if (knownDigest(algorithm) == nullptr)
-            return invalid("the signature names an unknown digest algorithm " + objectText(algorithm));
+            return invalidSignature("the signature names an unknown digest algorithm " + objectText(algorithm));
     }
     const int signerCount = sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(signedData));
     if (signerCount != 1)
-        return invalid("the signature has " + std::to_string(signerCount) + " signers; Authenticode has one");
+        return invalidSignature("the signature has " + std::to_string(signerCount) + " signers; Authenticode has one");
 
     // The signer's messageDigest over the content and its signature over the
     // authenticated attributes; the chain is judged below, for its own verdict.
@@ -64,11 +56,11 @@ SignatureReport checkSignedData(PKCS7* signedData, ZipByteSource& file, uint64_t
     OwnedBio signedBytes(BIO_new_mem_buf(content.signedBytes, int(content.signedSize)));
     if (!signedBytes || PKCS7_verify(signedData, nullptr, anchors, signedBytes.get(), nullptr,
                                      PKCS7_NOVERIFY | PKCS7_BINARY) != 1)
-        return invalid(verifyFailure());
+        return invalidSignature(verifyFailure());
     // The same look-up PKCS7_verify made: the certificate it verified with.
     std::unique_ptr<STACK_OF(X509), SignerList> signers(PKCS7_get0_signers(signedData, nullptr, 0));
     if (!signers || sk_X509_num(signers.get()) != 1)
-        return invalid("the signer's certificate is not in the signature");
+        return invalidSignature("the signer's certificate is not in the signature");
     X509* signer = sk_X509_value(signers.get(), 0);
 
     SignatureReport report;
