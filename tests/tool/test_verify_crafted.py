@@ -240,6 +240,25 @@ class CraftedVerifyTest(unittest.TestCase):
         with self.assertRaises(BlockingIOError, msg="verify connected to the CRL or OCSP address"):
             self.server.accept()
 
+    def test_no_signed_byte_changes_unnoticed(self):
+        """A byte changed anywhere the image digest covers (the checksum field
+        aside), or in the table's directory entry, makes the signature invalid,
+        or the file no Windows executable at all; never exit 0."""
+        data = read(self.signed_a)
+        entry, offset, _ = table_fields(data)
+        checksum = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 64
+        positions = sorted((set(range(0, offset, 97)) | set(range(entry, entry + 8))) -
+                           set(range(checksum, checksum + 4)))
+        changed = []
+        for position in positions:
+            edited = bytearray(data)
+            edited[position] ^= 0x55
+            code, report = self.verify(write(self.path("edited.exe"), edited))
+            not_pe = any("not a Windows executable" in p for p in report["problems"])
+            if code == 0 or (report["signature"] != "invalid" and not not_pe):
+                changed.append((position, code, report["signature"]))
+        self.assertEqual(changed, [])
+
     def test_nested_signatures_are_listed_with_their_own_verdicts(self):
         primary_b = self.sign(self.unsigned, "listed-b.exe", self.chain_b)
         nested = self.sign(primary_b, "listed.exe", self.chain_a, "-nest", "-h", "sha1")
