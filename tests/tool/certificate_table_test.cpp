@@ -78,6 +78,7 @@ TEST(CertificateTable, OnlyOnePkcs7AndZeroPaddingAtTheEndOfTheFile)
         {"exact", image(certificate(sequence(14))), nullptr},
         {"zero padding to 8", image(certificate(sequence(11, {0, 0, 0}))), nullptr},
         {"padding outside dwLength", image(certificate(sequence(11)) + Bytes{0, 0, 0}), nullptr},
+        {"no padding at all", image(certificate(sequence(11))), nullptr},
         {"padding not zero", image(certificate(sequence(11, {0, 7, 0}))), "padding after the signature is not zero"},
         {"data after the PKCS#7", image(certificate(sequence(14, Bytes(8, 0)))), "8 bytes follow the signature"},
         {"revision 1.0", image(certificate(sequence(14), 0, 0x0100)), "revision is not 2.0"},

@@ -36,6 +36,8 @@ uint64_t sequenceLength(const uint8_t* der, uint32_t available)
 // Whether `length` bytes at `offset` are all zero.
 bool zeroBytes(ZipByteSource& file, uint64_t offset, uint32_t length)
 {
+    if (length == 0)
+        return true;
     std::vector<uint8_t> scratch;
     const uint8_t* bytes = readSourceBytes(file, offset, length, scratch);
     if (bytes == nullptr)
@@ -72,12 +74,13 @@ std::string check(ZipByteSource& file, CertificateTable& table)
     const uint64_t der = sequenceLength(header + kHeaderSize, 6);
     if (der == 0 || der > length - kHeaderSize)
         return "the certificate holds no DER SignedData that fits its length";
+    // What follows the PKCS#7 may only be zeros up to the next multiple of 8.
     const uint64_t used = kHeaderSize + der;
     const uint64_t padded = (used + 7) & ~uint64_t(7);
-    if (table.size != padded)
+    if (table.size > padded)
         return std::to_string(table.size - used) +
                " bytes follow the signature inside the certificate table, more than its padding";
-    if (!zeroBytes(file, table.offset + used, uint32_t(padded - used)))
+    if (!zeroBytes(file, table.offset + used, uint32_t(table.size - used)))
         return "the certificate table's padding after the signature is not zero";
     table.pkcs7Offset = table.offset + kHeaderSize;
     table.pkcs7Size = uint32_t(der);
