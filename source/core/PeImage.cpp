@@ -9,8 +9,12 @@ const uint32_t kSecurityDirectory = 4;
 
 } // namespace
 
-bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index, uint32_t& address,
-                       uint32_t& size)
+namespace {
+
+// Where the optional header's checksum and data directories lie, and how
+// many directories it declares. False when `image` is no PE image.
+bool locateHeaderFields(const uint8_t* image, uint64_t imageSize, uint64_t& checksum, uint64_t& directories,
+                        uint32_t& count)
 {
     if (image == nullptr || imageSize < 0x40 || image[0] != 'M' || image[1] != 'Z')
         return false;
@@ -20,7 +24,6 @@ bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index,
         return false;
     const uint64_t optional = pe + 24;
     const uint32_t magic = read16(image + optional);
-    uint64_t directories;
     uint64_t countField;
     if (magic == 0x10B) {          // PE32
         countField = optional + 92;
@@ -31,7 +34,22 @@ bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index,
     } else {
         return false;
     }
-    if (countField + 4 > imageSize || read32(image + countField) <= index)
+    if (countField + 4 > imageSize)
+        return false;
+    checksum = optional + 64;
+    count = read32(image + countField);
+    return true;
+}
+
+} // namespace
+
+bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index, uint32_t& address,
+                       uint32_t& size)
+{
+    uint64_t checksum = 0;
+    uint64_t directories = 0;
+    uint32_t count = 0;
+    if (!locateHeaderFields(image, imageSize, checksum, directories, count) || count <= index)
         return false;
     const uint64_t entry = directories + 8 * uint64_t(index);
     if (entry + 8 > imageSize)
@@ -39,6 +57,16 @@ bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index,
     address = read32(image + entry);
     size = read32(image + entry + 4);
     return address != 0 && size != 0;
+}
+
+bool findUnhashedFields(const uint8_t* image, uint64_t imageSize, uint64_t& checksum, uint64_t& certificateEntry)
+{
+    uint64_t directories = 0;
+    uint32_t count = 0;
+    if (!locateHeaderFields(image, imageSize, checksum, directories, count) || count <= kSecurityDirectory)
+        return false;
+    certificateEntry = directories + 8 * uint64_t(kSecurityDirectory);
+    return certificateEntry + 8 <= imageSize;
 }
 
 bool findCertificateTable(const uint8_t* image, uint64_t imageSize, uint64_t& tableOffset,

@@ -13,6 +13,11 @@ bool isPeImage(const uint8_t* image, uint64_t size);
 bool findDataDirectory(const uint8_t* image, uint64_t imageSize, uint32_t index, uint32_t& address,
                        uint32_t& size);
 
+// The two header fields an Authenticode digest leaves out, as file offsets:
+// the 4-byte checksum and the 8-byte certificate table directory entry.
+// False when the file is no PE image or has no such entry.
+bool findUnhashedFields(const uint8_t* image, uint64_t imageSize, uint64_t& checksum, uint64_t& certificateEntry);
+
 // The certificate table (the Authenticode signature) that the PE header
 // declares: its file offset and size as recorded, which need not lie inside
 // the file. False when the file is no PE image or declares no table.

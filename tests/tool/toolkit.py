@@ -131,24 +131,30 @@ def make_certificate(folder, name="test"):
     return cert, key
 
 
-def make_chain(folder):
+def make_chain(folder, root_name="wrapper-tool test root", leaf_name="wrapper-tool test leaf",
+               leaf_extensions=(), leaf_key=("-newkey", "rsa:2048"), serial=None):
     """A throwaway root and a code-signing certificate it issued:
-    (chain.pem with both, leaf-key.pem, leaf-cert.pem, root-cert.pem)."""
+    (chain.pem with both, leaf-key.pem, leaf-cert.pem, root-cert.pem).
+    `leaf_extensions` adds lines to the leaf's extensions, `leaf_key` says how
+    its key is made, `serial` fixes its serial number (hex), and a root
+    already in `folder` (root-key.pem, root-cert.pem) is reused."""
     def path(name):
         return os.path.join(folder, name)
 
     def openssl(*args):
         subprocess.run(["openssl", *args], check=True, capture_output=True)
 
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("root-key.pem"), "-out",
-            path("root-cert.pem"), "-days", "2", "-subj", "/CN=wrapper-tool test root",
-            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", path("leaf-key.pem"), "-out", path("leaf.csr"),
-            "-subj", "/CN=wrapper-tool test leaf")
+    if not os.path.exists(path("root-key.pem")):
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("root-key.pem"), "-out",
+                path("root-cert.pem"), "-days", "2", "-subj", "/CN=" + root_name,
+                "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
+    openssl("req", *leaf_key, "-nodes", "-keyout", path("leaf-key.pem"), "-out", path("leaf.csr"),
+            "-subj", "/CN=" + leaf_name)
     with open(path("leaf.cnf"), "w") as f:
-        f.write("extendedKeyUsage=codeSigning\n")
+        f.write("\n".join(["extendedKeyUsage=codeSigning", *leaf_extensions]) + "\n")
+    numbering = ["-set_serial", "0x" + serial] if serial else ["-CAcreateserial"]
     openssl("x509", "-req", "-in", path("leaf.csr"), "-CA", path("root-cert.pem"), "-CAkey", path("root-key.pem"),
-            "-CAcreateserial", "-out", path("leaf-cert.pem"), "-days", "2", "-extfile", path("leaf.cnf"))
+            *numbering, "-out", path("leaf-cert.pem"), "-days", "2", "-extfile", path("leaf.cnf"))
     with open(path("chain.pem"), "w") as chain:
         for name in ("leaf-cert.pem", "root-cert.pem"):
             with open(path(name)) as f:

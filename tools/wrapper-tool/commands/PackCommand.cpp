@@ -14,7 +14,7 @@
 #include "inspect/PayloadChecks.h"
 #include "PeImage.h"
 #include "cli/Progress.h"
-#include "inspect/Sha256.h"
+#include "inspect/Digest.h"
 #include "pack/SourceTree.h"
 #include "ZipReader.h"
 #include "pack/ZipWriter.h"

@@ -149,9 +149,7 @@ bool checkSigned(const std::string& path, size_t entryCount, const std::string& 
         error = "the signed file no longer holds the archive before its signature";
         return false;
     }
-    const std::vector<uint8_t> table = view.certificateTable();
-    SignatureReport report =
-        checkSignature(path, table.data(), table.size(), trusted);
+    SignatureReport report = checkSignature(path, view.file(), trusted);
     if (report.state == SignatureState::Invalid) {
         error = "the signature does not verify: " + report.detail;
         return false;
@@ -159,8 +157,6 @@ bool checkSigned(const std::string& path, size_t entryCount, const std::string& 
     // As verify does: a signer this machine does not trust is told, not refused.
     if (report.state == SignatureState::Untrusted)
         note = "the signer is not trusted here (" + report.detail + "); trust a test certificate with --ca FILE";
-    else if (report.state == SignatureState::NotChecked)
-        note = "the signature was not checked (osslsigncode missing)";
     return true;
 }
 

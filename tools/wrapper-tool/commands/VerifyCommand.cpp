@@ -14,7 +14,7 @@
 #include "inspect/StubIdentity.h"
 #include "PeImage.h"
 #include "cli/Progress.h"
-#include "inspect/Sha256.h"
+#include "inspect/Digest.h"
 #include "sign/SignatureCheck.h"
 #include "sign/SignatureText.h"
 
@@ -30,18 +30,22 @@ const char kUsage[] =
     "product and version, from its version block: any other PE file fails),\n"
     "the archive, the inner setup, a staged update, and every entry the stub\n"
     "would refuse, the first of them (where the stub stops) first.\n"
-    "A signature is checked with osslsigncode (WinVerifyTrust on Windows):\n"
-    "valid, untrusted, invalid, or present but not checked when the tool is\n"
-    "missing. An invalid signature (the file changed after signing, or the\n"
-    "signature itself is broken) fails the check. A signer not trusted here\n"
-    "is a note, unless --ca or --require-signature makes the check strict.\n"
+    "The Authenticode signature is checked in process (libcrypto; WinVerifyTrust\n"
+    "on Windows): valid, untrusted (intact, but its chain ends in no trusted\n"
+    "certificate), invalid (the file changed after signing, the signature or\n"
+    "its certificate table is broken) or none. An invalid signature always\n"
+    "fails the check. A signer not trusted here is a note, unless --ca or\n"
+    "--require-signature makes the check strict. The signer shown is the\n"
+    "certificate the signature verified with. Only the primary signature\n"
+    "counts; nested ones are listed with their own verdicts. No revocation\n"
+    "list or OCSP answer is ever fetched: verify uses no network.\n"
     "\n"
     "  --json               print one JSON document (entries, sizes, archive\n"
     "                       offset, SHA-256, signature and signer, notes and\n"
     "                       problems)\n"
-    "  --ca FILE            trust these certificates (PEM) for the signature,\n"
-    "                       e.g. a test certificate; a signer they do not\n"
-    "                       vouch for then fails the check\n"
+    "  --ca FILE            trust only these certificates (PEM) for the\n"
+    "                       signature, e.g. a test certificate, instead of\n"
+    "                       the system's; implies --require-signature\n"
     "  --require-signature  fail unless the installer carries a signature\n"
     "                       whose signer is trusted\n"
     "\n"
@@ -110,18 +114,6 @@ void checkEntries(ZipReader& reader, const UnpackPlan& plan, Findings& found)
     }
 }
 
-// Bytes after the signature are not covered by it, and the stub never looks
-// at them: a file carrying them is not what was signed.
-void checkSignatureEnd(const InstallerView& view, Findings& found)
-{
-    if (view.bytesAfterCertificateTable() != 0)
-        found.problems.push_back(std::to_string(view.bytesAfterCertificateTable()) +
-                                 " bytes follow the certificate table; they are outside the "
-                                 "signature, which Windows then reports as broken");
-    if (view.certificateTableCut())
-        found.problems.push_back("the certificate table runs past the end of the file");
-}
-
 void describeStub(const StubIdentity& stub)
 {
     if (stub.productName.empty())
@@ -143,6 +135,7 @@ void printJson(const std::string& path, const InstallerView& view, const StubIde
     if (!signature.detail.empty())
         out["signature_detail"] = signature.detail;
     out["signer"] = signerJson(signature);
+    out["nested_signatures"] = nestedSignaturesJson(signature);
     out["archive_found"] = view.archiveFound();
     if (view.archiveFound()) {
         out["archive_offset"] = view.reader().archiveOffset();
@@ -186,8 +179,7 @@ int runVerify(int argc, char** argv)
     InstallerView view;
     if (!view.open(path, error))
         return reportFailure(kCommand, kExitIoError, error);
-    const std::vector<uint8_t> table = view.certificateTable();
-    const SignatureReport signature = checkSignature(path, table.data(), table.size(), trusted);
+    const SignatureReport signature = checkSignature(path, view.file(), trusted);
     const std::string sha256 = json ? fileSha256(path) : std::string();
 
     Findings found;
@@ -199,12 +191,12 @@ int runVerify(int argc, char** argv)
         found.problems.push_back("not packed on the stub: " + stub.reason);
     else if (stub.kind == StubIdentity::Kind::OtherVersion)
         found.warnings.push_back("another stub release: " + stub.reason);
-    checkSignatureEnd(view, found);
     // A broken signature fails; a signer this machine does not trust is
     // told, since the stub runs either way and trust is the target
     // machine's matter, unless the caller asked for trust.
-    const bool required = args.has("--require-signature");
-    const std::string signatureFailure = signatureProblem(signature, required || args.has("--ca"), required);
+    // Trust anchors given mean a signature is wanted.
+    const bool required = args.has("--require-signature") || args.has("--ca");
+    const std::string signatureFailure = signatureProblem(signature, required);
     if (!signatureFailure.empty())
         found.problems.push_back(signatureFailure);
     else if (signature.state == SignatureState::Untrusted)

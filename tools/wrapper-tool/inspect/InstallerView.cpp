@@ -21,17 +21,6 @@ bool InstallerView::open(const std::string& path, std::string& error)
     return true;
 }
 
-uint64_t InstallerView::bytesAfterCertificateTable() const
-{
-    const uint64_t tableEnd = searchSize_ + tableSize_;
-    return isSigned() && tableEnd < fileSize() ? fileSize() - tableEnd : 0;
-}
-
-bool InstallerView::certificateTableCut() const
-{
-    return isSigned() && searchSize_ + tableSize_ > fileSize();
-}
-
 uint64_t InstallerView::archiveStart() const
 {
     uint64_t start = reader_.endRecord().centralDirectoryOffset;
@@ -60,25 +49,6 @@ std::string InstallerView::archiveProblem(const std::string& path) const
     if (!path.empty())
         problem += " in '" + path + "'";
     return problem + " (" + opened_.text() + ")";
-}
-
-std::vector<uint8_t> InstallerView::certificateTable()
-{
-    if (!isSigned())
-        return {};
-    const uint64_t length = certificateTableCut() ? fileSize() - searchSize_ : tableSize_;
-    std::vector<uint8_t> table;
-    table.reserve(size_t(length));
-    for (uint64_t at = 0; at < length;) {
-        const uint64_t left = length - at;
-        const uint32_t piece = left < file_->windowSize() ? uint32_t(left) : file_->windowSize();
-        const uint8_t* bytes = file_->view(searchSize_ + at, piece);
-        if (bytes == nullptr)
-            return {};
-        table.insert(table.end(), bytes, bytes + piece);
-        at += piece;
-    }
-    return table;
 }
 
 StubIdentity InstallerView::stubIdentity()

@@ -35,18 +35,14 @@ public:
     bool isSigned() const { return searchSize_ < fileSize(); }
     // The certificate table as declared (valid when isSigned()).
     uint64_t certificateTableSize() const { return tableSize_; }
-    // Bytes after the end of the table: outside the signature, and never
-    // looked at by the stub. Windows reports such a file's signature as broken.
-    uint64_t bytesAfterCertificateTable() const;
-    // True when the declared table runs past the end of the file.
-    bool certificateTableCut() const;
-    // The table's bytes that are in the file; empty when unsigned or unreadable.
-    std::vector<uint8_t> certificateTable();
     // Which stub the file starts with, by its version block.
     StubIdentity stubIdentity();
     // True when no archive lies before the signature block but one would be
     // found if the whole file were searched: the file was signed before packing.
     bool archiveAfterSignature() const { return archiveAfterSignature_; }
+
+    // The file itself, read through the same views (valid once open() succeeded).
+    ZipByteSource& file() { return *file_; }
 
     ZipReader& reader() { return reader_; }
     const ZipReader& reader() const { return reader_; }

@@ -2,16 +2,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "ZipByteSource.h"
 #include "sign/SignerDetails.h"
 
 // What can be said about an installer's Authenticode signature.
 enum class SignatureState {
-    None,       // no certificate table
-    Valid,      // intact, and its signer chains to a trusted certificate
-    Untrusted,  // intact, but its signer is not trusted here
-    Invalid,    // fails its own check: the file changed after signing, or the signature is broken
-    NotChecked, // a certificate table is there, but no checker could be run
+    None,      // no certificate table
+    Valid,     // digest, signature and the signer's chain to a trusted certificate all check
+    Untrusted, // digest and signature check, but the chain ends in no certificate trusted here
+    Invalid,   // anything else about a table that is there: the file changed, a broken signature or table
 };
 
 const char* signatureStateText(SignatureState state);
@@ -21,19 +22,24 @@ struct SignatureReport {
     std::string detail; // the checker's reason when it is not Valid
     bool signerKnown = false;
     SignerDetails signer;
+    // Signatures nested in the primary one (dual signing), each with its own
+    // verdict. They never vouch for the primary nor stand in for its signer.
+    std::vector<SignatureReport> nested;
 };
 
-// Checks the signature of `path`, whose certificate table is `table` (null
-// when unsigned), with osslsigncode's verify (WinVerifyTrust on Windows).
-// `trustedCertificates` (PEM, may be empty) adds trust anchors, such as a
-// test certificate.
-SignatureReport checkSignature(const std::string& path, const uint8_t* table, size_t tableSize,
-                               const std::string& trustedCertificates);
+// An invalid signature, and why.
+SignatureReport invalidSignature(std::string detail);
+
+// Checks the Authenticode signature of the file `path`, read through
+// `file`: in process with libcrypto, or with WinVerifyTrust on Windows. No
+// revocation list or OCSP answer is fetched. `trustedCertificates` (a PEM
+// file, may be empty) are then the only trust anchors, else the system's.
+SignatureReport checkSignature(const std::string& path, ZipByteSource& file, const std::string& trustedCertificates);
 
 // Whether the --ca file the user named can be read; `error` says why not.
 bool trustFileReadable(const std::string& path, std::string& error);
 
 // Why `report` fails verify, or empty. A broken signature always fails;
-// when `strict` (--ca or --require-signature given) so does a signer that
-// is not trusted or could not be checked, and with `required` a missing one.
-std::string signatureProblem(const SignatureReport& report, bool strict, bool required);
+// when `required` (--require-signature or --ca given) so do a signer that
+// is not trusted and a missing signature.
+std::string signatureProblem(const SignatureReport& report, bool required);

@@ -15,15 +15,33 @@ void printSignature(const InstallerView& view, const SignatureReport& report)
     std::printf("signature:     %s, certificate table of %llu bytes at offset %llu%s\n",
                 signatureStateText(report.state), (unsigned long long)view.certificateTableSize(),
                 (unsigned long long)view.searchSize(), detail.c_str());
-    if (!report.signerKnown)
-        return;
-    const SignerDetails& signer = report.signer;
-    std::printf("signer:        %s\n", signer.subject.c_str());
-    std::printf("thumbprint:    SHA-1 %s\n", signer.sha1.c_str());
-    std::printf("thumbprint:    SHA-256 %s\n", signer.sha256.c_str());
-    if (!signer.signingTime.empty())
-        std::printf("signing time:  %s (the signer's own clock)\n", signer.signingTime.c_str());
-    std::printf("timestamp:     %s\n", signer.timestamp.empty() ? "none" : signer.timestamp.c_str());
+    if (report.signerKnown) {
+        const SignerDetails& signer = report.signer;
+        std::printf("signer:        %s\n", signer.subject.c_str());
+        std::printf("thumbprint:    SHA-1 %s\n", signer.sha1.c_str());
+        std::printf("thumbprint:    SHA-256 %s\n", signer.sha256.c_str());
+        if (!signer.signingTime.empty())
+            std::printf("signing time:  %s (the signer's own clock)\n", signer.signingTime.c_str());
+        std::printf("timestamp:     %s\n", signer.timestamp.empty() ? "none" : signer.timestamp.c_str());
+    }
+    // Told apart from the primary: a nested signature decides nothing.
+    for (const SignatureReport& nested : report.nested) {
+        const std::string why = nested.detail.empty() ? std::string() : " (" + nested.detail + ")";
+        std::printf("nested:        %s%s%s, not counted for the installer\n", signatureStateText(nested.state),
+                    nested.signerKnown ? (", signed by " + nested.signer.subject).c_str() : "", why.c_str());
+    }
+}
+
+JsonDocument nestedSignaturesJson(const SignatureReport& report)
+{
+    JsonDocument list = JsonDocument::array();
+    for (const SignatureReport& nested : report.nested) {
+        JsonDocument entry = {{"signature", signatureStateText(nested.state)}, {"signer", signerJson(nested)}};
+        if (!nested.detail.empty())
+            entry["signature_detail"] = nested.detail;
+        list.push_back(entry);
+    }
+    return list;
 }
 
 JsonDocument signerJson(const SignatureReport& report)

@@ -12,3 +12,7 @@ void printSignature(const InstallerView& view, const SignatureReport& report);
 
 // The signer as a JSON object, or null when unsigned or unreadable.
 JsonDocument signerJson(const SignatureReport& report);
+
+// The nested signatures, each with its own state and signer: an array,
+// empty when there are none.
+JsonDocument nestedSignaturesJson(const SignatureReport& report);
