@@ -953,22 +953,51 @@ class ExtractSafetyTest(ToolTestCase):
         self.assertTrue(os.path.exists(self.path("x", INNER_SETUP)))  # written before it, and kept
 
 
+# A signer that only SIGKILL stops: it starts a grandchild that holds its
+# output pipe, logs both process IDs, writes half an output, then hangs, or
+# with FAKE_SIGNER_FAIL exits at once, leaving the grandchild behind.
 FAKE_SIGNER = """#!{python}
-import os, sys, time
+import os, signal, sys, time
+for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+    signal.signal(number, signal.SIG_IGN)
+grandchild = os.fork()
+if grandchild == 0:
+    time.sleep(120)
+    os._exit(0)
 with open(os.environ["FAKE_SIGNER_LOG"] + ".part", "w") as log:
-    log.write(repr(sys.argv) + "\\n" + sys.stdin.read() + "\\n" + str(os.getpid()))
+    log.write(repr(sys.argv) + "\\n" + sys.stdin.read() + "\\n" + str(os.getpid()) + " " + str(grandchild))
 os.rename(os.environ["FAKE_SIGNER_LOG"] + ".part", os.environ["FAKE_SIGNER_LOG"])
 with open(sys.argv[sys.argv.index("-out") + 1], "wb") as out:
     out.write(b"half-signed")
-time.sleep(60)
+if os.environ.get("FAKE_SIGNER_FAIL"):
+    print("Failed: the stand-in refuses", flush=True)
+    sys.exit(1)
+time.sleep(120)
 """
 
 
-class SignalTest(ToolTestCase):
-    """A signal that ends sign leaves no temporary and no password anywhere;
-    the password reaches the signer on its standard input only."""
+def running(pid):
+    """Whether `pid`, or any process of its group, still runs (zombies are dead)."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z" and (int(entry) == pid or int(fields[2]) == pid):
+            return True
+    return False
 
-    def test_signals_during_sign(self):
+
+class SignalTest(ToolTestCase):
+    """Whatever ends sign (a signal, the deadline, the signer's own exit)
+    leaves no temporary, no password anywhere, and no process of the
+    signer's group running; the password reaches the signer on its standard
+    input only."""
+
+    def test_sign_ends_with_every_process_it_started(self):
         toolkit.make_payload(self.path("in"), {"a.txt": b"alpha"})
         installer = self.path("installer.exe")
         self.pack(self.path("in"), installer)
@@ -979,28 +1008,42 @@ class SignalTest(ToolTestCase):
         toolkit.write_file(bin_dir, "osslsigncode", FAKE_SIGNER.format(python=sys.executable).encode())
         os.chmod(os.path.join(bin_dir, "osslsigncode"), 0o755)
         password = "pa55-Secret-word"
-        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE):
-            with self.subTest(signal=number.name):
+        # (case, signal sent once the signer runs, extra environment, exit code, part of the error)
+        cases = [(name, number, {}, -number, None)
+                 for name, number in (("SIGINT", signal.SIGINT), ("SIGTERM", signal.SIGTERM),
+                                      ("SIGHUP", signal.SIGHUP), ("SIGPIPE", signal.SIGPIPE))]
+        cases += [("deadline", None, {"WRAPPER_PROGRAM_TIMEOUT": "2"}, 3,
+                   "osslsigncode did not finish within 2 s and was stopped"),
+                  ("signer fails, grandchild holds its output", None, {"FAKE_SIGNER_FAIL": "1"}, 3,
+                   "Failed: the stand-in refuses")]
+        for name, number, extra, code, message in cases:
+            with self.subTest(case=name):
                 before = toolkit.tree_bytes(self.dir)
-                log = os.path.join(logs, number.name)
-                env = dict(os.environ, PATH=bin_dir, SIGN_PASS=password, FAKE_SIGNER_LOG=log)
+                log = os.path.join(logs, name.replace(" ", "-"))
+                env = dict(os.environ, PATH=bin_dir, SIGN_PASS=password, FAKE_SIGNER_LOG=log, **extra)
+                started = time.monotonic()
                 process = subprocess.Popen(TOOL + ["sign", installer, "--pkcs12", self.path("key.p12"),
                                                    "--password-env", "SIGN_PASS", "-o", self.path("out.exe")],
-                                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
                 deadline = time.monotonic() + 30
                 while not os.path.exists(log) and process.poll() is None and time.monotonic() < deadline:
                     time.sleep(0.01)
                 self.assertTrue(os.path.exists(log), "the signer never started")
-                time.sleep(0.2)  # the signer has written its half of the output
-                process.send_signal(number)
-                self.assertEqual(process.wait(timeout=30), -number)
+                if number is not None:
+                    time.sleep(0.2)  # the signer has written its half of the output
+                    process.send_signal(number)
+                _, errors = process.communicate(timeout=30)
+                self.assertEqual(process.returncode, code, errors)
+                self.assertLess(time.monotonic() - started, 20)  # the grandchild's 120 s were not waited for
+                if message:
+                    self.assertIn(message, errors)
                 self.assertEqual(toolkit.tree_bytes(self.dir), before)
                 with open(log) as f:
-                    argv, given, pid = f.read().split("\n")
+                    argv, given, pids = f.read().split("\n")
                 self.assertNotIn(password, argv)
                 self.assertEqual(given, password)
-                with self.assertRaises(ProcessLookupError):  # stopped with the tool
-                    os.kill(int(pid), 0)
+                for pid in pids.split():
+                    self.assertFalse(running(int(pid)), f"process {pid} of the signer's group outlived sign")
 
 
 @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
