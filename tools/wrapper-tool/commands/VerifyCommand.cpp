@@ -41,7 +41,7 @@ const char kUsage[] =
     "                       problems)\n"
     "  --ca FILE            trust these certificates (PEM) for the signature,\n"
     "                       e.g. a test certificate; a signer they do not\n"
-    "                       vouch for then fails the check\n"
+    "                       vouch for, or no signature, then fails the check\n"
     "  --require-signature  fail unless the installer carries a signature\n"
     "                       whose signer is trusted\n"
     "\n"
@@ -203,8 +203,9 @@ int runVerify(int argc, char** argv)
     // A broken signature fails; a signer this machine does not trust is
     // told, since the stub runs either way and trust is the target
     // machine's matter, unless the caller asked for trust.
-    const bool required = args.has("--require-signature");
-    const std::string signatureFailure = signatureProblem(signature, required || args.has("--ca"), required);
+    // Trust anchors given mean a signature they vouch for is wanted.
+    const bool required = args.has("--require-signature") || args.has("--ca");
+    const std::string signatureFailure = signatureProblem(signature, required, required);
     if (!signatureFailure.empty())
         found.problems.push_back(signatureFailure);
     else if (signature.state == SignatureState::Untrusted)

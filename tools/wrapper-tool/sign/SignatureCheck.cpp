@@ -5,11 +5,7 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include <windows.h>
-#include <softpub.h>
-#include <wintrust.h>
-
-#include "platform/WidePath.h"
+#include "sign/WinTrustCheck_win.h"
 #else
 #include "platform/ExternalTool.h"
 #endif
@@ -61,41 +57,12 @@ std::string signatureProblem(const SignatureReport& report, bool strict, bool re
 
 #ifdef _WIN32
 
-SignatureReport checkSignature(const std::string& path, const uint8_t* table, size_t tableSize,
-                               const std::string&)
+SignatureReport checkSignature(const std::string& path, const uint8_t* table, size_t,
+                               const std::string& trustedCertificates)
 {
-    SignatureReport report;
     if (table == nullptr)
-        return report;
-    report.signerKnown = readSignerDetails(table, tableSize, report.signer);
-    std::wstring wide = widePath(path);
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = wide.c_str();
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    if (status == ERROR_SUCCESS) {
-        report.state = SignatureState::Valid;
-        return report;
-    }
-    char text[32];
-    wsprintfA(text, "WinVerifyTrust: 0x%08lX", static_cast<unsigned long>(status));
-    report.detail = text;
-    // Only these say the signature itself is fine and its signer is the matter.
-    const bool signerOnly = status == CERT_E_UNTRUSTEDROOT || status == CERT_E_CHAINING ||
-                            status == TRUST_E_EXPLICIT_DISTRUST || status == CERT_E_UNTRUSTEDTESTROOT ||
-                            status == CERT_E_EXPIRED;
-    report.state = signerOnly ? SignatureState::Untrusted : SignatureState::Invalid;
-    return report;
+        return SignatureReport();
+    return winTrustCheck(path, trustedCertificates);
 }
 
 #else
