@@ -1352,6 +1352,66 @@ class WindowsSmokeTest(ToolTestCase):
                 self.ok("extract", out, self.path("x" + level))
                 self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x" + level)))
 
+    @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
+    def test_signature_states(self):
+        """WinVerifyTrust's verdict, its signer and --ca, on installers signed
+        natively. Wine trusts any self-signed root WinVerifyTrust is shown,
+        so a signer trusted by nobody is only told apart with --ca here."""
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha " * 4000})
+        unsigned = self.path("unsigned.exe")
+        self.pack(self.path("in"), unsigned, "--quiet")
+        cert, key = toolkit.make_certificate(self.dir)
+        other_cert, other_key = toolkit.make_certificate(self.dir, "other")
+        chain, leaf_key, leaf_cert, root = toolkit.make_chain(self.dir)
+
+        def osslsigncode(target, *args, source=unsigned):
+            subprocess.run(["osslsigncode", "sign", *args, "-in", source, "-out", self.path(target)],
+                           check=True, capture_output=True)
+            return self.path(target)
+
+        def flipped(source, position, target):
+            with open(source, "rb") as f:
+                data = bytearray(f.read())
+            data[position if position >= 0 else len(data) + position] ^= 0x55
+            with open(self.path(target), "wb") as f:
+                f.write(data)
+            return self.path(target)
+
+        signed = osslsigncode("signed.exe", "-certs", cert, "-key", key, "-h", "sha256")
+        chained = osslsigncode("chained.exe", "-certs", chain, "-key", leaf_key, "-h", "sha256")
+        # A second signature by another key nested inside the first.
+        nested = osslsigncode("nested.exe", "-nest", "-certs", other_cert, "-key", other_key, "-h", "sha1",
+                              source=signed)
+        tampered = flipped(signed, os.path.getsize(self.stub) + 40, "tampered.exe")
+        broken = flipped(signed, -40, "broken.exe")  # inside the signature value
+        ours, leaf = toolkit.certificate_der(cert), toolkit.certificate_der(leaf_cert)
+        # (case, installer, options, exit code, state, signer's certificate or None)
+        cases = [("signed, its certificate given", signed, ["--ca", cert], 0, "valid", ours),
+                 ("signed, another certificate given", signed, ["--ca", other_cert], 1, "untrusted", ours),
+                 ("issued by the root given", chained, ["--ca", root], 0, "valid", leaf),
+                 ("the leaf given, not its root", chained, ["--ca", leaf_cert], 1, "untrusted", leaf),
+                 ("nested signer given, not the primary's", nested, ["--ca", other_cert], 1, "untrusted", ours),
+                 ("primary signer given, nested beside it", nested, ["--ca", cert], 0, "valid", ours),
+                 ("code changed after signing", tampered, ["--ca", cert], 1, "invalid", None),
+                 ("signature value changed", broken, [], 1, "invalid", None),
+                 ("not a PEM file as --ca", signed, ["--ca", unsigned], 1, "untrusted", ours),
+                 ("unsigned", unsigned, [], 0, "none", None),
+                 ("unsigned, --ca given", unsigned, ["--ca", cert], 1, "none", None)]
+        for name, target, extra, code, state, signer in cases:
+            with self.subTest(case=name):
+                result = run_tool("verify", target, "--json", *extra)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                report = json.loads(result.stdout)
+                self.assertEqual(report["signature"], state, report.get("signature_detail"))
+                if signer is None:
+                    self.assertIsNone(report["signer"])
+                    continue
+                self.assertEqual(report["signer"]["sha1"], hashlib.sha1(signer).hexdigest().upper())
+                self.assertEqual(report["signer"]["sha256"], hashlib.sha256(signer).hexdigest().upper())
+                self.assertEqual(report["signer"]["subject"],
+                                 "/CN=wrapper-tool test" + (" leaf" if signer == leaf else ""))
+                self.assertRegex(report["signer"]["signing_time"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
+
     def test_windows_refusals(self):
         """What only the Windows build decides: signtool never gets a password,
         and extract keeps existing files there too."""
