@@ -1412,6 +1412,43 @@ class WindowsSmokeTest(ToolTestCase):
                                  "/CN=wrapper-tool test" + (" leaf" if signer == leaf else ""))
                 self.assertRegex(report["signer"]["signing_time"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
 
+    def test_signer_past_its_deadline_ends_with_its_job(self):
+        """A signtool that hangs, with a grandchild holding its output: sign
+        stops at the deadline, names it, and neither process is left."""
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha"})
+        unsigned = self.path("unsigned.exe")
+        self.pack(self.path("in"), unsigned, "--quiet")
+        toolkit.write_file(self.dir, "bin/signtool.exe", open(os.environ["WRAPPER_STAND_IN_SIGNER"], "rb").read())
+        toolkit.write_file(self.dir, "k.p12", b"not really a key")
+        before = toolkit.tree_bytes(self.dir)
+        log = self.path("stand-in.log")
+        env = dict(os.environ, WINEPATH=self.path("bin"), WRAPPER_PROGRAM_TIMEOUT="3", STAND_IN_LOG=log)
+        started = time.monotonic()
+        result = subprocess.run(TOOL + ["sign", unsigned, "--pkcs12", self.path("k.p12"), "-o", self.path("out.exe")],
+                                env=env, capture_output=True, text=True, timeout=100)
+        self.assertEqual(result.returncode, 3, result.stdout + result.stderr)
+        self.assertIn("signtool did not finish within 3 s and was stopped", result.stderr)
+        self.assertLess(time.monotonic() - started, 60)  # not the stand-in's 120 s
+        self.assertTrue(os.path.exists(log), "the stand-in never ran")
+        os.remove(log)
+        self.assertEqual(toolkit.tree_bytes(self.dir), before)
+
+        def left():  # Wine runs each Windows process as a host process showing its command line
+            found = []
+            for entry in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    with open(f"/proc/{entry}/cmdline", "rb") as f:
+                        program = f.read().split(b"\0")[0].split(b" ")[0].strip(b'"').lower()
+                        if program.endswith((b"signtool", b"signtool.exe")):
+                            found.append(entry)
+                except OSError:
+                    pass
+            return found
+        deadline = time.monotonic() + 10
+        while left() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertEqual(left(), [])
+
     def test_windows_refusals(self):
         """What only the Windows build decides: signtool never gets a password,
         and extract keeps existing files there too."""
