@@ -198,8 +198,13 @@ SignerDetails signerDetails(const CRYPT_PROVIDER_SGNR& signer, PCCERT_CONTEXT ce
     details.sha1 = thumbprint(cert, CERT_HASH_PROP_ID, L"SHA1");
     details.sha256 = thumbprint(cert, CERT_SHA256_HASH_PROP_ID, L"SHA256");
     details.signingTime = signingTime(signer.psSigner);
-    if (signer.csCounterSigners > 0)
+    // A countersignature WinVerifyTrust loaded: its signing time, or else
+    // the time the signature was verified for, which is then the stamp's.
+    if (signer.csCounterSigners > 0) {
         details.timestamp = signingTime(signer.pasCounterSigners[0].psSigner);
+        if (details.timestamp.empty())
+            details.timestamp = timeText(signer.sftVerifyAsOf);
+    }
     // Windows builds the chain itself: the carried certificates and the
     // anchors guessed from them are not needed here.
     return details;
