@@ -225,10 +225,8 @@ SignatureReport winTrustCheck(const std::string& path, const std::string& truste
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     TrustCheck check(wide, file.valid() ? file.get() : nullptr);
     const LONG status = check.status();
-    const CRYPT_PROVIDER_DATA* provider = check.provider();
-    CRYPT_PROVIDER_SGNR* signer =
-        provider != nullptr ? WTHelperGetProvSignerFromChain(const_cast<CRYPT_PROVIDER_DATA*>(provider), 0, FALSE, 0)
-                            : nullptr;
+    CRYPT_PROVIDER_DATA* provider = check.provider();
+    CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     CRYPT_PROVIDER_CERT* cert = signer != nullptr ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
     // The digest and the signature checked out with this very certificate.
     const bool verified = cert != nullptr && cert->pCert != nullptr &&
