@@ -1,12 +1,14 @@
-// The signing rules and scratch files of wrapper-tool, natively: signtool's
+// The signing rules, the signer's deadline and the scratch files of wrapper-tool: signtool's
 // rules are plain functions, so they are checked here for both signers.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "platform/ExternalTool.h"
 #include "platform/OutputFile.h"
 #include "sign/SignerCommand.h"
 
@@ -90,6 +92,31 @@ TEST(SignOptions, SignerReasonIsItsFirstOwnLine)
     };
     for (const auto& c : cases)
         EXPECT_EQ(signerReason(c.first), c.second);
+}
+
+// A deadline that is no number of seconds leaves the default in force
+// rather than letting a signer run unbounded or be killed at once.
+TEST(ProgramDeadline, OnlyAWholeNumberOfSecondsOverridesTheDefault)
+{
+    const struct {
+        const char* value;
+        unsigned seconds;
+    } cases[] = {{"", kDefaultProgramSeconds},  {"5", 5},   {"0", kDefaultProgramSeconds},
+                 {"-3", kDefaultProgramSeconds}, {"2s", kDefaultProgramSeconds},
+                 {"86400", 86400},              {"86401", kDefaultProgramSeconds}};
+    for (const auto& c : cases) {
+#ifdef _WIN32
+        _putenv_s("WRAPPER_PROGRAM_TIMEOUT", c.value);
+#else
+        setenv("WRAPPER_PROGRAM_TIMEOUT", c.value, 1);
+#endif
+        EXPECT_EQ(programDeadlineSeconds(), c.seconds) << "'" << c.value << "'";
+    }
+#ifdef _WIN32
+    _putenv_s("WRAPPER_PROGRAM_TIMEOUT", "");
+#else
+    unsetenv("WRAPPER_PROGRAM_TIMEOUT");
+#endif
 }
 
 TEST(ScratchFile, MessagesNameTheUsersFile)

@@ -21,6 +21,7 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import hostile_zips  # noqa: E402
+import test_verify_crafted  # noqa: E402
 import toolkit  # noqa: E402
 from toolkit import INNER_SETUP  # noqa: E402
 
@@ -953,22 +954,51 @@ class ExtractSafetyTest(ToolTestCase):
         self.assertTrue(os.path.exists(self.path("x", INNER_SETUP)))  # written before it, and kept
 
 
+# A signer that only SIGKILL stops: it starts a grandchild that holds its
+# output pipe, logs both process IDs, writes half an output, then hangs, or
+# with FAKE_SIGNER_FAIL exits at once, leaving the grandchild behind.
 FAKE_SIGNER = """#!{python}
-import os, sys, time
+import os, signal, sys, time
+for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+    signal.signal(number, signal.SIG_IGN)
+grandchild = os.fork()
+if grandchild == 0:
+    time.sleep(120)
+    os._exit(0)
 with open(os.environ["FAKE_SIGNER_LOG"] + ".part", "w") as log:
-    log.write(repr(sys.argv) + "\\n" + sys.stdin.read() + "\\n" + str(os.getpid()))
+    log.write(repr(sys.argv) + "\\n" + sys.stdin.read() + "\\n" + str(os.getpid()) + " " + str(grandchild))
 os.rename(os.environ["FAKE_SIGNER_LOG"] + ".part", os.environ["FAKE_SIGNER_LOG"])
 with open(sys.argv[sys.argv.index("-out") + 1], "wb") as out:
     out.write(b"half-signed")
-time.sleep(60)
+if os.environ.get("FAKE_SIGNER_FAIL"):
+    print("Failed: the stand-in refuses", flush=True)
+    sys.exit(1)
+time.sleep(120)
 """
 
 
-class SignalTest(ToolTestCase):
-    """A signal that ends sign leaves no temporary and no password anywhere;
-    the password reaches the signer on its standard input only."""
+def running(pid):
+    """Whether `pid`, or any process of its group, still runs (zombies are dead)."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z" and (int(entry) == pid or int(fields[2]) == pid):
+            return True
+    return False
 
-    def test_signals_during_sign(self):
+
+class SignalTest(ToolTestCase):
+    """Whatever ends sign (a signal, the deadline, the signer's own exit)
+    leaves no temporary, no password anywhere, and no process of the
+    signer's group running; the password reaches the signer on its standard
+    input only."""
+
+    def test_sign_ends_with_every_process_it_started(self):
         toolkit.make_payload(self.path("in"), {"a.txt": b"alpha"})
         installer = self.path("installer.exe")
         self.pack(self.path("in"), installer)
@@ -979,28 +1009,42 @@ class SignalTest(ToolTestCase):
         toolkit.write_file(bin_dir, "osslsigncode", FAKE_SIGNER.format(python=sys.executable).encode())
         os.chmod(os.path.join(bin_dir, "osslsigncode"), 0o755)
         password = "pa55-Secret-word"
-        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE):
-            with self.subTest(signal=number.name):
+        # (case, signal sent once the signer runs, extra environment, exit code, part of the error)
+        cases = [(name, number, {}, -number, None)
+                 for name, number in (("SIGINT", signal.SIGINT), ("SIGTERM", signal.SIGTERM),
+                                      ("SIGHUP", signal.SIGHUP), ("SIGPIPE", signal.SIGPIPE))]
+        cases += [("deadline", None, {"WRAPPER_PROGRAM_TIMEOUT": "2"}, 3,
+                   "osslsigncode did not finish within 2 s and was stopped"),
+                  ("signer fails, grandchild holds its output", None, {"FAKE_SIGNER_FAIL": "1"}, 3,
+                   "Failed: the stand-in refuses")]
+        for name, number, extra, code, message in cases:
+            with self.subTest(case=name):
                 before = toolkit.tree_bytes(self.dir)
-                log = os.path.join(logs, number.name)
-                env = dict(os.environ, PATH=bin_dir, SIGN_PASS=password, FAKE_SIGNER_LOG=log)
+                log = os.path.join(logs, name.replace(" ", "-"))
+                env = dict(os.environ, PATH=bin_dir, SIGN_PASS=password, FAKE_SIGNER_LOG=log, **extra)
+                started = time.monotonic()
                 process = subprocess.Popen(TOOL + ["sign", installer, "--pkcs12", self.path("key.p12"),
                                                    "--password-env", "SIGN_PASS", "-o", self.path("out.exe")],
-                                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                           env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
                 deadline = time.monotonic() + 30
                 while not os.path.exists(log) and process.poll() is None and time.monotonic() < deadline:
                     time.sleep(0.01)
                 self.assertTrue(os.path.exists(log), "the signer never started")
-                time.sleep(0.2)  # the signer has written its half of the output
-                process.send_signal(number)
-                self.assertEqual(process.wait(timeout=30), -number)
+                if number is not None:
+                    time.sleep(0.2)  # the signer has written its half of the output
+                    process.send_signal(number)
+                _, errors = process.communicate(timeout=30)
+                self.assertEqual(process.returncode, code, errors)
+                self.assertLess(time.monotonic() - started, 20)  # the grandchild's 120 s were not waited for
+                if message:
+                    self.assertIn(message, errors)
                 self.assertEqual(toolkit.tree_bytes(self.dir), before)
                 with open(log) as f:
-                    argv, given, pid = f.read().split("\n")
+                    argv, given, pids = f.read().split("\n")
                 self.assertNotIn(password, argv)
                 self.assertEqual(given, password)
-                with self.assertRaises(ProcessLookupError):  # stopped with the tool
-                    os.kill(int(pid), 0)
+                for pid in pids.split():
+                    self.assertFalse(running(int(pid)), f"process {pid} of the signer's group outlived sign")
 
 
 @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
@@ -1306,6 +1350,107 @@ class WindowsSmokeTest(ToolTestCase):
                 self.assertIn("result:        OK", self.ok("verify", out).stdout)
                 self.ok("extract", out, self.path("x" + level))
                 self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(self.path("x" + level)))
+
+    @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
+    def test_signature_states(self):
+        """WinVerifyTrust's verdict, its signer and --ca, on installers signed
+        natively. Wine trusts any self-signed root WinVerifyTrust is shown,
+        so a signer trusted by nobody is only told apart with --ca here."""
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha " * 4000})
+        unsigned = self.path("unsigned.exe")
+        self.pack(self.path("in"), unsigned, "--quiet")
+        cert, key = toolkit.make_certificate(self.dir)
+        other_cert, other_key = toolkit.make_certificate(self.dir, "other")
+        chain, leaf_key, leaf_cert, root = toolkit.make_chain(self.dir)
+
+        def osslsigncode(target, *args, source=unsigned):
+            subprocess.run(["osslsigncode", "sign", *args, "-in", source, "-out", self.path(target)],
+                           check=True, capture_output=True)
+            return self.path(target)
+
+        def flipped(source, position, target):
+            with open(source, "rb") as f:
+                data = bytearray(f.read())
+            data[position if position >= 0 else len(data) + position] ^= 0x55
+            with open(self.path(target), "wb") as f:
+                f.write(data)
+            return self.path(target)
+
+        signed = osslsigncode("signed.exe", "-certs", cert, "-key", key, "-h", "sha256")
+        chained = osslsigncode("chained.exe", "-certs", chain, "-key", leaf_key, "-h", "sha256")
+        # A second signature by another key nested inside the first.
+        nested = osslsigncode("nested.exe", "-nest", "-certs", other_cert, "-key", other_key, "-h", "sha1",
+                              source=signed)
+        tampered = flipped(signed, os.path.getsize(self.stub) + 40, "tampered.exe")
+        broken = flipped(signed, -40, "broken.exe")  # inside the signature value
+        # Wine's WinVerifyTrust, as Windows' without the padding check, passes this one.
+        padded = test_verify_crafted.data_inside_table(signed, self.path("padded.exe"))
+        ours, leaf = toolkit.certificate_der(cert), toolkit.certificate_der(leaf_cert)
+        # (case, installer, options, exit code, state, signer's certificate or None)
+        cases = [("signed, its certificate given", signed, ["--ca", cert], 0, "valid", ours),
+                 ("signed, another certificate given", signed, ["--ca", other_cert], 1, "untrusted", ours),
+                 ("issued by the root given", chained, ["--ca", root], 0, "valid", leaf),
+                 ("the leaf given, not its root", chained, ["--ca", leaf_cert], 1, "untrusted", leaf),
+                 ("nested signer given, not the primary's", nested, ["--ca", other_cert], 1, "untrusted", ours),
+                 ("primary signer given, nested beside it", nested, ["--ca", cert], 0, "valid", ours),
+                 ("code changed after signing", tampered, ["--ca", cert], 1, "invalid", None),
+                 ("signature value changed", broken, [], 1, "invalid", None),
+                 ("data inside the table after the signature", padded, ["--ca", cert], 1, "invalid", None),
+                 ("not a PEM file as --ca", signed, ["--ca", unsigned], 1, "untrusted", ours),
+                 ("unsigned", unsigned, [], 0, "none", None),
+                 ("unsigned, --ca given", unsigned, ["--ca", cert], 1, "none", None)]
+        for name, target, extra, code, state, signer in cases:
+            with self.subTest(case=name):
+                result = run_tool("verify", target, "--json", *extra)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                report = json.loads(result.stdout)
+                self.assertEqual(report["signature"], state, report.get("signature_detail"))
+                if signer is None:
+                    self.assertIsNone(report["signer"])
+                    continue
+                self.assertEqual(report["signer"]["sha1"], hashlib.sha1(signer).hexdigest().upper())
+                self.assertEqual(report["signer"]["sha256"], hashlib.sha256(signer).hexdigest().upper())
+                self.assertEqual(report["signer"]["subject"],
+                                 "/CN=wrapper-tool test" + (" leaf" if signer == leaf else ""))
+                self.assertRegex(report["signer"]["signing_time"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
+
+    def test_signer_past_its_deadline_ends_with_its_job(self):
+        """A signtool that hangs, with a grandchild holding its output: sign
+        stops at the deadline, names it, and neither process is left."""
+        toolkit.make_payload(self.path("in"), {"a.txt": b"alpha"})
+        unsigned = self.path("unsigned.exe")
+        self.pack(self.path("in"), unsigned, "--quiet")
+        os.makedirs(self.path("bin"))
+        shutil.copyfile(os.environ["WRAPPER_STAND_IN_SIGNER"], self.path("bin/signtool.exe"))
+        toolkit.write_file(self.dir, "k.p12", b"not really a key")
+        before = toolkit.tree_bytes(self.dir)
+        log = self.path("stand-in.log")
+        env = dict(os.environ, WINEPATH=self.path("bin"), WRAPPER_PROGRAM_TIMEOUT="3", STAND_IN_LOG=log)
+        started = time.monotonic()
+        result = subprocess.run(TOOL + ["sign", unsigned, "--pkcs12", self.path("k.p12"), "-o", self.path("out.exe")],
+                                env=env, capture_output=True, text=True, timeout=100)
+        self.assertEqual(result.returncode, 3, result.stdout + result.stderr)
+        self.assertIn("signtool did not finish within 3 s and was stopped", result.stderr)
+        self.assertLess(time.monotonic() - started, 60)  # not the stand-in's 120 s
+        self.assertTrue(os.path.exists(log), "the stand-in never ran")
+        os.remove(log)
+        self.assertEqual(toolkit.tree_bytes(self.dir), before)
+
+        def left():  # Wine runs each Windows process as a host process showing its command line
+            found = []
+            for entry in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    with open(f"/proc/{entry}/cmdline", "rb") as f:
+                        program = f.read().split(b"\0")[0].split(b" ")[0].strip(b'"').lower()
+                        if program.endswith((b"signtool", b"signtool.exe")):
+                            found.append(entry)
+                except OSError:
+                    pass
+            return found
+        deadline = time.monotonic() + 10
+        while left() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertEqual(left(), [])
 
     def test_windows_refusals(self):
         """What only the Windows build decides: signtool never gets a password,

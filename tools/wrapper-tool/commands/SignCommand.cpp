@@ -46,6 +46,10 @@ const char kUsage[] =
     "  --ca FILE           trust these certificates (PEM) when checking the\n"
     "                      result, e.g. a test certificate; --cert is trusted anyway\n"
     "\n"
+    "The signing tool runs in a process group of its own (a job object on\n"
+    "Windows), stopped with everything it started after 120 s, or after\n"
+    "WRAPPER_PROGRAM_TIMEOUT seconds, and when sign itself is interrupted.\n"
+    "\n"
     "exit codes: 0 signed, 1 refused or the check failed, 2 bad command line,\n"
     "            3 I/O error or the signing tool failed or is missing\n";
 
@@ -212,10 +216,11 @@ int runSign(int argc, char** argv)
         return reportFailure(kCommand, kExitIoError, error);
     const std::vector<std::string> command =
         signerCommand(request, kSigner, !password.empty(), request.installer, pending.path);
-    std::string output;
-    const int code = runProgram(command, output, password);
-    if (code != 0) {
-        const std::string reason = underUserName(signerReason(output), pending.path, request.out);
+    const ProgramRun run = runProgram(command, programDeadlineSeconds(), password);
+    if (!run.succeeded()) {
+        const std::string ended = programEndProblem(signer, run);
+        const std::string reason =
+            underUserName(ended.empty() ? signerReason(run.output) : ended, pending.path, request.out);
         return reportFailure(kCommand, kExitIoError,
                              std::string(signer) + " could not sign '" + request.installer + "'" +
                                  (reason.empty() ? std::string() : ": " + reason));

@@ -37,9 +37,10 @@ const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 extern "C" void onInterrupt(int signalNumber)
 {
 #ifndef _WIN32
+    // The program's whole group: whatever it started goes with it.
     const pid_t child = runningChild;
     if (child > 0) {
-        kill(child, SIGKILL);
+        kill(-child, SIGKILL);
         waitpid(child, nullptr, 0);
     }
 #endif
@@ -61,6 +62,23 @@ extern "C" void onInterrupt(int signalNumber)
     std::raise(signalNumber);
 }
 
+// Once, and only for the signals the caller did not choose to ignore.
+void installHandlers()
+{
+    if (installed)
+        return;
+    for (int number : kEndingSignals) {
+#ifndef _WIN32
+        // A signal the caller chose to ignore (nohup, a shell's trap) stays ignored.
+        struct sigaction current;
+        if (sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
+#endif
+        std::signal(number, onInterrupt);
+    }
+    installed = true;
+}
+
 } // namespace
 
 void removeOnInterrupt(const std::string& tempPath, const std::string& folder)
@@ -70,18 +88,7 @@ void removeOnInterrupt(const std::string& tempPath, const std::string& folder)
         return;
     std::memcpy(pendingPath, tempPath.c_str(), tempPath.size() + 1);
     std::memcpy(pendingFolder, folder.c_str(), folder.size() + 1);
-    if (!installed) {
-        for (int number : kEndingSignals) {
-#ifndef _WIN32
-            // A signal the caller chose to ignore (nohup, a shell's trap) stays ignored.
-            struct sigaction current;
-            if (sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
-                continue;
-#endif
-            std::signal(number, onInterrupt);
-        }
-        installed = true;
-    }
+    installHandlers();
     armed = 1;
 }
 
@@ -93,6 +100,8 @@ void forgetOnInterrupt()
 #ifndef _WIN32
 void stopOnInterrupt(pid_t child)
 {
+    if (child > 0)
+        installHandlers();
     runningChild = child;
 }
 #endif

@@ -16,9 +16,11 @@ void removeOnInterrupt(const std::string& tempPath, const std::string& folder = 
 void forgetOnInterrupt();
 
 #ifndef _WIN32
-// A program started for us (osslsigncode) that may be writing the
-// temporary: on such a signal it is stopped and waited for first, so it
-// cannot write the temporary again after it was removed. 0: none.
+// A program started for us (osslsigncode), the leader of its own process
+// group: on such a signal the whole group is killed and the leader waited
+// for first, so nothing it started outlives us, and it cannot write the
+// temporary again after it was removed. Arms the handlers even when no
+// temporary is pending. 0: none.
 void stopOnInterrupt(pid_t child);
 #endif
 

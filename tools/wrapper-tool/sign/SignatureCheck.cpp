@@ -19,6 +19,8 @@ const char* signatureStateText(SignatureState state)
     return "unknown";
 }
 
+const char kDigestMismatch[] = "the file changed after it was signed (digest mismatch)";
+
 SignatureReport invalidSignature(std::string detail)
 {
     SignatureReport report;

@@ -30,6 +30,9 @@ struct SignatureReport {
 // An invalid signature, and why.
 SignatureReport invalidSignature(std::string detail);
 
+// The reason given, by either checker, for an image digest that is not the signed one.
+extern const char kDigestMismatch[];
+
 // Checks the Authenticode signature of the file `path`, read through
 // `file`: in process with libcrypto, or with WinVerifyTrust on Windows. No
 // revocation list or OCSP answer is fetched. `trustedCertificates` (a PEM

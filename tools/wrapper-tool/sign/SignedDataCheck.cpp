@@ -37,7 +37,7 @@ SignatureReport checkSignedData(PKCS7* signedData, ZipByteSource& file, uint64_t
     if (!content.problem.empty())
         return invalidSignature(content.problem);
     if (imageDigest(file, tableOffset, content.digest) != content.imageDigest)
-        return invalidSignature("the file changed after it was signed (digest mismatch)");
+        return invalidSignature(kDigestMismatch);
     // Every digest the SignedData names must be one we take; libcrypto is
     // not asked to set up any other (and leaks when it cannot).
     STACK_OF(X509_ALGOR)* digests = signedData->d.sign->md_algs;
