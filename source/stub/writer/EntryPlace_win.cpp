@@ -39,7 +39,7 @@ bool fileHoldsContent(const std::wstring& target, uint64_t size, uint32_t crc)
     return static_cast<uint32_t>(sum) == crc;
 }
 
-uint32_t moveFolderAside(const std::wstring& path, std::wstring& aside)
+uint32_t moveAside(const std::wstring& path, std::wstring& aside)
 {
     const std::wstring from = systemPath(path, kFilePathLimit);
     wchar_t suffix[32];

@@ -3,13 +3,16 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "AnsiText_win.h"
-#include "EntryFile_win.h"
+#include "EntryFolders_win.h"
+#include "EntryResult_win.h"
 #include "FileMapping_win.h"
+#include "LeftoverSweep_win.h"
+#include "ParallelFiles_win.h"
 #include "PeImage.h"
 #include "UnpackPlan.h"
-#include "WorkArea_win.h"
 #include "ZipReader.h"
 
 #define LOG_SOURCE_FILE "DuzoRizedAroriva"
@@ -32,48 +35,53 @@ void logEntryFailure(const char* what, uint32_t index, const std::string& name)
     LOG_RECORD(LogLevel::Error, kFunction) << what << index << " Filename = " << name;
 }
 
-// Carries out the plan for entry `index`; false when it must end the walk.
-bool unpackEntry(ZipReader& reader, uint32_t index, const PlannedEntry& planned,
-                 bool* stagedUpdateFound, uint32_t& kept)
+// The names the entries are written to, for the entries the walk reaches.
+std::vector<std::wstring> wideNames(const std::vector<ZipEntryInfo>& entries,
+                                    const UnpackPlan& plan, size_t reached)
 {
-    ZipEntryInfo entry;
-    if (!reader.getEntryInfo(index, entry)) {
-        LOG_RECORD(LogLevel::Error, kFunction) << "Unable to read zip file header.  i = " << index;
-        return false;
-    }
-    const std::string& stored = entry.fileName;
-    // A name the plan refuses fails like a file that cannot be written,
-    // before any folder or file is made for it.
-    if (planned.refusedBeforeFolders()) {
-        logEntryFailure(stubFailureText(planned.reason), index, stored);
-        return false;
-    }
-    const std::wstring wide = entryWideName(stored, planned.encoding);
-    uint32_t folderError = 0;
-    createDirectories(wide, planned.isDirectory, folderError);
-    if (planned.refused()) {
-        logEntryFailure(stubFailureText(planned.reason), index, stored);
-        return false;
-    }
-    if (planned.action == EntryAction::MakeFolder)
-        return true;
+    std::vector<std::wstring> names(reached);
+    for (size_t i = 0; i < reached; ++i)
+        names[i] = entryWideName(entries[i].fileName, plan.entries[i].encoding);
+    return names;
+}
+
+// Before anything is written: what a killed run left of the files to come.
+void removeLeftovers(const std::vector<uint32_t>& files,
+                     const std::vector<std::wstring>& names)
+{
+    std::vector<std::wstring> fileNames;
+    fileNames.reserve(files.size());
+    for (const uint32_t index : files)
+        fileNames.push_back(names[index]);
+    if (const uint32_t removed = removeKilledRunTemporaries(fileNames))
+        LOG_RECORD(LogLevel::Event, kFunction)
+            << "Removed " << removed << " temporary files left by an interrupted run.";
+}
+
+// Logs entry `index`'s file as one thread would have: the staged update, what
+// writing it logged, and why it failed; false when it failed.
+bool settleFile(uint32_t index, const ZipEntryInfo& entry, const PlannedEntry& planned,
+                const FileOutcome& outcome, uint32_t folderError, bool* stagedUpdateFound,
+                uint32_t& kept)
+{
     if (planned.stagedUpdate) {
-        LOG_RECORD(LogLevel::Event, kFunction) << "Found staged update: " << stored;
+        LOG_RECORD(LogLevel::Event, kFunction) << "Found staged update: " << entry.fileName;
         if (stagedUpdateFound != nullptr)
             *stagedUpdateFound = true;
     }
-    const EntryResult written = writeEntryFile(reader, index, wide);
-    if (!written) {
-        logEntryFailure("Unable to decompress file.  i = ", index, stored);
+    writeKeptRecords(outcome.records);
+    if (!outcome.result) {
+        logEntryFailure("Unable to decompress file.  i = ", index, entry.fileName);
         logFolderFailure(folderError);
-        logEntryFailureCause(written);
+        logEntryFailureCause(outcome.result);
         return false;
     }
-    kept += written.kept ? 1 : 0;
+    kept += outcome.result.kept ? 1 : 0;
     return true;
 }
 
-bool unpackAll(FileMapping& image, bool* stagedUpdateFound)
+bool unpackAll(FileMapping& image, const std::wstring& installer, const UnpackOptions& options,
+               bool* stagedUpdateFound)
 {
     ZipReader reader;
     // The signature after the archive may be of any size; the search for the
@@ -82,15 +90,47 @@ bool unpackAll(FileMapping& image, bool* stagedUpdateFound)
         LOG_RECORD(LogLevel::Error, kFunction) << "Unable to initialize zip reader.";
         return false;
     }
-    const uint32_t count = static_cast<uint32_t>(reader.entries().size());
+    const std::vector<ZipEntryInfo>& entries = reader.entries();
+    const uint32_t count = static_cast<uint32_t>(entries.size());
     LOG_RECORD(LogLevel::Event, kFunction) << "Embedded zip contains " << count
                                            << " entries.  Total size: "
                                            << static_cast<int32_t>(image.size());
-    const UnpackPlan plan = planUnpack(reader.entries());
+    const UnpackPlan plan = planUnpack(entries);
+    // The walk ends at the plan's first refusal; a symbolic link's folders are
+    // still made before it is refused.
+    const size_t end = plan.firstFailure;
+    const size_t reached = end < count ? end + 1 : count;
+    const std::vector<std::wstring> names = wideNames(entries, plan, reached);
+
+    std::vector<uint32_t> files;
+    for (size_t i = 0; i < end; ++i) {
+        if (plan.entries[i].action == EntryAction::WriteFile)
+            files.push_back(static_cast<uint32_t>(i));
+    }
+    if (options.ownsWorkArea)
+        removeLeftovers(files, names);
+
+    // Every folder once, in plan order, before the files that go into them.
+    EntryFolders folders;
+    std::vector<uint32_t> folderErrors(reached, 0);
+    for (size_t i = 0; i < reached; ++i) {
+        if (plan.entries[i].makesFolders)
+            folderErrors[i] = folders.make(names[i], plan.entries[i].isDirectory);
+    }
+
+    ParallelFiles writers(reader, installer, files, names);
+    writers.start(options.workers);
     uint32_t kept = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!unpackEntry(reader, i, plan.entries[i], stagedUpdateFound, kept))
+    for (size_t job = 0; job < files.size(); ++job) {
+        const uint32_t index = files[job];
+        if (!settleFile(index, entries[index], plan.entries[index], writers.await(job),
+                        folderErrors[index], stagedUpdateFound, kept))
             return false;
+    }
+    if (end < count) {
+        logEntryFailure(stubFailureText(plan.entries[end].reason), static_cast<uint32_t>(end),
+                        entries[end].fileName);
+        return false;
     }
     if (kept > 0)
         LOG_RECORD(LogLevel::Event, kFunction) << "Kept " << kept << " files already in place.";
@@ -109,15 +149,24 @@ void logMappingFailure(const FileMapping& image)
 
 } // namespace
 
-bool unpackEmbeddedZip(bool* stagedUpdateFound)
+bool unpackInstaller(const std::wstring& installer, const UnpackOptions& options,
+                     bool* stagedUpdateFound)
 {
-    FileMapping image(getModulePath());
+    FileMapping image(installer);
     if (!image.isOpen() || image.size() == 0) {
         logMappingFailure(image);
         return false;
     }
-    if (unpackAll(image, stagedUpdateFound))
+    if (unpackAll(image, installer, options, stagedUpdateFound))
         return true;
     logMappingFailure(image);
     return false;
+}
+
+bool unpackEmbeddedZip(bool ownsWorkArea, bool* stagedUpdateFound)
+{
+    UnpackOptions options;
+    options.workers = unpackWorkerCount();
+    options.ownsWorkArea = ownsWorkArea;
+    return unpackInstaller(getModulePath(), options, stagedUpdateFound);
 }
