@@ -192,6 +192,12 @@ EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
             break;
         }
         const DWORD error = GetLastError();
+        // Something is there: most often this entry's file from an earlier run.
+        if (error == ERROR_FILE_EXISTS &&
+            fileHoldsContent(target, expected.size, expected.crc32)) {
+            result.kept = true;
+            break;
+        }
         // Only now is it asked what stands there: that explains the failure.
         const DWORD attributes = GetFileAttributesW(target.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -208,8 +214,6 @@ EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
             LOG_RECORD(LogLevel::Event, kFunction)
                 << "Moved a folder out of the way of a file: " << path << " -> " << aside;
             continue;
-        } else if (fileHoldsContent(target, expected.size, expected.crc32)) {
-            result.kept = true;
         } else {
             result = writeThroughTemporary(bytes, expected, path, target, retry);
         }
