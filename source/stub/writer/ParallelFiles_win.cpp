@@ -10,9 +10,6 @@
 
 namespace {
 
-const unsigned kMaxWorkers = 4;
-static_assert(kMaxWorkers - 1 <= 3, "one thread slot per worker beside the caller");
-
 unsigned __stdcall workerMain(void* files)
 {
     static_cast<ParallelFiles*>(files)->workOnOwnReader();
@@ -39,7 +36,7 @@ ParallelFiles::~ParallelFiles()
 
 void ParallelFiles::start(unsigned workers)
 {
-    for (unsigned i = 1; i < workers && i < entries.size() && threadCount < kMaxThreads; ++i) {
+    for (unsigned i = 1; i < workers && i < kMaxWorkers && i < entries.size(); ++i) {
         const uintptr_t thread = _beginthreadex(nullptr, 0, workerMain, this, 0, nullptr);
         // Without the thread the others take its share.
         if (thread != 0)
@@ -116,5 +113,6 @@ unsigned unpackWorkerCount()
         GetSystemInfo(&info);
         count = info.dwNumberOfProcessors;
     }
-    return count == 0 ? 1 : (count < kMaxWorkers ? count : kMaxWorkers);
+    const unsigned most = ParallelFiles::kMaxWorkers;
+    return count == 0 ? 1 : (count < most ? count : most);
 }

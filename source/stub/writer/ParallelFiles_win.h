@@ -24,6 +24,9 @@ struct FileOutcome {
 // one is written, whatever the timing.
 class ParallelFiles {
 public:
+    // The calling thread and at most this many minus one threads beside it.
+    static const unsigned kMaxWorkers = 4;
+
     // `entries`: the file entries' indices in plan order; `names[index]` the
     // name each is written to. `reader` is the caller's, over `installer`.
     ParallelFiles(ZipReader& reader, const std::wstring& installer,
@@ -53,8 +56,7 @@ private:
     std::vector<FileOutcome> outcomes;
     volatile LONG next = 0;
     volatile LONG firstFailed;
-    static const unsigned kMaxThreads = 3;
-    Owned<HANDLE, HandleCloser> threads[kMaxThreads];
+    Owned<HANDLE, HandleCloser> threads[kMaxWorkers - 1];
     unsigned threadCount = 0;
 };
 
