@@ -1,5 +1,7 @@
 #include "LogRecord.h"
 
+#include <windows.h>
+
 #include <cwchar>
 
 #include "LogService_win.h"
@@ -15,7 +17,51 @@ void appendWidened(std::wstring& out, const char* bytes, size_t count)
         out += static_cast<wchar_t>(static_cast<signed char>(bytes[i]));
 }
 
+// The capture of the running thread, if any, in a TLS slot made on first use
+// (the compiler's thread_local would bring a threads library into the stub).
+volatile LONG captureSlot = static_cast<LONG>(TLS_OUT_OF_INDEXES);
+
+DWORD slot()
+{
+    const LONG known = captureSlot;
+    if (known != static_cast<LONG>(TLS_OUT_OF_INDEXES))
+        return static_cast<DWORD>(known);
+    const DWORD fresh = TlsAlloc();
+    const LONG was = InterlockedCompareExchange(&captureSlot, static_cast<LONG>(fresh),
+                                                static_cast<LONG>(TLS_OUT_OF_INDEXES));
+    if (was == static_cast<LONG>(TLS_OUT_OF_INDEXES))
+        return fresh;
+    TlsFree(fresh);
+    return static_cast<DWORD>(was);
+}
+
+std::vector<KeptLogRecord>* captured()
+{
+    return static_cast<std::vector<KeptLogRecord>*>(TlsGetValue(slot()));
+}
+
 } // namespace
+
+LogCapture::LogCapture(std::vector<KeptLogRecord>& into)
+{
+    TlsSetValue(slot(), &into);
+}
+
+LogCapture::~LogCapture()
+{
+    TlsSetValue(slot(), nullptr);
+}
+
+void writeKeptRecords(const std::vector<KeptLogRecord>& records)
+{
+    if (!Logger::Exists() || records.empty())
+        return;
+    EnterLogLock();
+    for (const KeptLogRecord& record : records)
+        Logger::Instance().Write(record.level, record.functionName, record.text.c_str(),
+                                 record.sourceFile, record.line);
+    LeaveLogLock();
+}
 
 LogRecord::LogRecord(LogLevel level, const char* sourceFile, const char* functionName,
                      int32_t line)
@@ -33,7 +79,11 @@ LogRecord::LogRecord(LogLevel level, const char* sourceFile, const char* functio
 
 LogRecord::~LogRecord()
 {
-    if (Logger::Exists() && level != LogLevel::Unused) {
+    if (!Logger::Exists() || level == LogLevel::Unused)
+        return;
+    if (std::vector<KeptLogRecord>* into = captured()) {
+        into->push_back(KeptLogRecord{level, sourceFile, functionName, line, text});
+    } else {
         EnterLogLock();
         Logger::Instance().Write(level, functionName, text.c_str(), sourceFile, line);
         LeaveLogLock();

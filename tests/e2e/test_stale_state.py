@@ -42,38 +42,55 @@ class StaleState(PrefixTestCase):
     def texts(self):
         return [text for _, text in self.prefix.log_records()]
 
-    def test_leftovers_in_the_way_are_replaced_or_moved_aside(self):
+    def put(self, relative, content=b"old"):
+        path = self.area(*relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    def test_leftovers_in_the_way_are_replaced_moved_aside_or_removed(self):
         item = self.prefix.work_area + "\\data\\item.txt"
+        temporaries = ["data/item.txt.~1f4", "data/item.txt.~2a-3", INNER_SETUP + ".~99"]
         cases = [
-            # (what stands there, how it is made)
-            ("read-only file", lambda path: os.chmod(path, 0o444)),
+            # (what stands there, how it is made, the log line it brings, what
+            #  the folder data/ holds afterwards, files whose content is kept)
+            ("read-only file", lambda: os.chmod(self.put("data/item.txt"), 0o444),
+             None, ["item.txt"], {}),
             ("hidden system file",
-             lambda path: self.prefix.wine("attrib", "+h", "+s", item)),
-            ("folder", None),
+             lambda: (self.put("data/item.txt"), self.prefix.wine("attrib", "+h", "+s", item)),
+             None, ["item.txt"], {}),
+            ("folder where the file goes", lambda: self.put("data/item.txt/mine.txt", b"mine"),
+             "Moved a folder out of the way of a file: data/item.txt -> data/item.txt.moved-1",
+             ["item.txt", "item.txt.moved-1"], {"data/item.txt.moved-1/mine.txt": b"mine"}),
+            # An older version had a file where this one has a folder.
+            ("file where the folder goes", lambda: self.put("data", b"mine"),
+             "Moved a file out of the way of a folder: data -> data.moved-1",
+             ["item.txt"], {"data.moved-1": b"mine"}),
+            # A killed run's temporaries of the payload's own files go; a
+            # look-alike of another file, or of another form, stays.
+            ("killed run's temporaries",
+             lambda: [self.put(name) for name in temporaries +
+                      ["data/other.txt.~1f4", "data/item.txt.~zz", "data/item.txt.~1f4.bak"]],
+             "Removed 3 temporary files left by an interrupted run.",
+             ["item.txt", "item.txt.~1f4.bak", "item.txt.~zz", "other.txt.~1f4"],
+             {"data/other.txt.~1f4": b"old"}),
         ]
-        for what, mark in cases:
+        for what, make, logged, listing, kept in cases:
             with self.subTest(leftover=what):
                 self.prefix.clear_work_area()
-                os.makedirs(self.area("data"))
-                if mark is None:
-                    os.makedirs(self.area("data", "item.txt"))
-                    with open(self.area("data", "item.txt", "mine.txt"), "wb") as f:
-                        f.write(b"someone's")
-                else:
-                    with open(self.area("data", "item.txt"), "wb") as f:
-                        f.write(b"old")
-                    mark(self.area("data", "item.txt"))
+                make()
                 self.run_setup()
                 with open(self.area("data", "item.txt"), "rb") as f:
                     self.assertEqual(f.read(), b"new item")
-                moved = "Moved a folder out of the way of a file: data/item.txt -> " \
-                        "data/item.txt.moved-1"
-                self.assertEqual(moved in self.texts(), mark is None)
-                if mark is None:
-                    with open(self.area("data", "item.txt.moved-1", "mine.txt"), "rb") as f:
-                        self.assertEqual(f.read(), b"someone's")
-                self.assertEqual(sorted(os.listdir(self.area("data"))),
-                                 ["item.txt"] + (["item.txt.moved-1"] if mark is None else []))
+                moves = [text for text in self.texts()
+                         if text.startswith(("Moved a ", "Removed "))]
+                self.assertEqual(moves, [logged] if logged else [])
+                for name, content in kept.items():
+                    with open(self.area(*name.split("/")), "rb") as f:
+                        self.assertEqual(f.read(), content)
+                self.assertEqual(sorted(os.listdir(self.area("data"))), listing)
+                self.assertNotIn(INNER_SETUP + ".~99", os.listdir(self.area()))
 
     def test_second_run_during_the_inner_setup_rewrites_nothing(self):
         self.prefix.env["RECORD_RUN_STAY_MS"] = "20000"

@@ -2,11 +2,12 @@
 written, a name that would leave the work area or that Windows cannot hold)
 and names beyond ASCII."""
 import os
+import subprocess
 import unittest
 import zipfile
 
-from e2e_support import (INNER_SETUP, PrefixTestCase, basic_payload, infozip_zip, log_head,
-                         record_run_bytes, write_installer)
+from e2e_support import (INNER_SETUP, PrefixTestCase, basic_payload, env_path, infozip_zip,
+                         log_head, record_run_bytes, write_installer)
 
 CLIENT = "C:\\client\\Client.exe"
 FALLBACK = ["Falling back to existing client: " + CLIENT, "Launching DiveRozadOrovaver.",
@@ -59,22 +60,34 @@ class UnpackFailures(PrefixTestCase):
     def test_entry_that_cannot_be_written(self):
         write_installer(self.prefix, "C:\\dl\\blocked\\Setup.exe",
                         basic_payload([("blocked/x.txt", b"x"), ("after.txt", b"y")]))
-        # A file stands where the entry's folder should be (a folder in a
-        # file's place is moved aside; a file in a folder's place is not).
+        # A file stands where the entry's folder should be, and another
+        # program holds it, so that it cannot be moved aside either.
         os.makedirs(self.prefix.work_area_unix)
         with open(os.path.join(self.prefix.work_area_unix, "blocked"), "wb") as f:
             f.write(b"someone's file")
-        self.assertEqual(self.prefix.run("C:\\dl\\blocked\\Setup.exe"), 0)
+        ready = "C:\\record\\blocked.ready"
+        if os.path.exists(self.prefix.unix(ready)):
+            os.remove(self.prefix.unix(ready))
+        holder = subprocess.Popen(
+            [self.prefix.env["WINE"], env_path("E2E_HOLD_FILE"),
+             self.prefix.work_area + "\\blocked", "15000", ready],
+            env=self.prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(self.prefix.wait_file(ready), "the file was never held")
+            self.assertEqual(self.prefix.run("C:\\dl\\blocked\\Setup.exe"), 0)
+        finally:
+            holder.kill()
+            holder.wait(timeout=30)
         self.assertFellBack()
-        self.assertFalse(os.path.exists(os.path.join(self.prefix.work_area_unix, "after.txt")))
         records = self.assertLogTexts(log_head(self.prefix) + [
             None, "Unable to decompress file.  i = 1 Filename = blocked/x.txt",
             "Unable to create folder.  Error = 183 (a file stands where the folder goes).",
             "Unable to create file.  Error = 3."] + FALLBACK)
         self.assertEqual([r[0] for r in records[5:8]], ["Error"] * 3)
-        # Nothing of the entry is left: no temporary file either.
-        self.assertEqual(sorted(os.listdir(self.prefix.work_area_unix)),
-                         sorted([INNER_SETUP, "DuzoRizedAroriva_Log.txt", "blocked"]))
+        # Nothing of the entry is left: no temporary file either. The entry
+        # after it may have been written by another worker meanwhile.
+        left = [name for name in os.listdir(self.prefix.work_area_unix) if name != "after.txt"]
+        self.assertEqual(sorted(left), sorted([INNER_SETUP, "DuzoRizedAroriva_Log.txt", "blocked"]))
 
     def test_names_that_would_leave_the_work_area_are_refused(self):
         local = self.prefix.local_appdata

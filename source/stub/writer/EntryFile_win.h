@@ -24,12 +24,13 @@ struct EntryExpectation {
 };
 
 // Puts the entry's file at `path` (relative to the work area, '/' or '\'):
-// a file already there with the expected size and CRC-32 is kept untouched;
-// otherwise the bytes go to a temporary file beside it, which then replaces
-// the name, so that a failure never leaves a cut file under it. Read-only,
-// hidden and system marks of the old file are cleared, a folder in its place
-// is moved aside, and a file held for a moment by another program is waited
-// for, within a few seconds, on `clock`.
+// a name that is free is made with CREATE_NEW and written in place (removed
+// again on a failure); a file already there with the expected size and CRC-32
+// is kept untouched; any other file is replaced by a temporary written beside
+// it and renamed over it, so that the old file stays whole until then. A
+// read-only mark that refuses the rename is cleared, a folder in the file's
+// place is moved aside, and a file held for a moment by another program is
+// waited for, within a few seconds, on `clock`.
 EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
                        const std::wstring& path, const RetryClock& clock);
 

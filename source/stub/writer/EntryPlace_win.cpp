@@ -13,7 +13,8 @@ namespace {
 
 const DWORD kBlockingAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-const DWORD kReadChunk = 64 * 1024;
+// Large reads, few calls: a re-run reads every file it keeps.
+const DWORD kReadChunk = 1024 * 1024;
 const unsigned kMaxAsideNames = 1000;
 
 } // namespace
@@ -26,12 +27,14 @@ bool fileHoldsContent(const std::wstring& target, uint64_t size, uint32_t crc)
     if (!file.valid() || !GetFileSizeEx(file.get(), &length) ||
         static_cast<uint64_t>(length.QuadPart) != size)
         return false;
-    std::vector<uint8_t> buffer(kReadChunk);
+    // No bigger than the file, so a small file costs no large buffer.
+    const DWORD chunk = size < kReadChunk ? static_cast<DWORD>(size) : kReadChunk;
+    std::vector<uint8_t> buffer(chunk);
     uLong sum = crc32(0L, Z_NULL, 0);
     uint64_t left = size;
     while (left > 0) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), buffer.data(), kReadChunk, &got, nullptr) || got == 0)
+        if (!ReadFile(file.get(), buffer.data(), chunk, &got, nullptr) || got == 0)
             return false;
         sum = crc32(sum, buffer.data(), got);
         left -= got < left ? got : left;
@@ -39,7 +42,7 @@ bool fileHoldsContent(const std::wstring& target, uint64_t size, uint32_t crc)
     return static_cast<uint32_t>(sum) == crc;
 }
 
-uint32_t moveFolderAside(const std::wstring& path, std::wstring& aside)
+uint32_t moveAside(const std::wstring& path, std::wstring& aside)
 {
     const std::wstring from = systemPath(path, kFilePathLimit);
     wchar_t suffix[32];

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include <cwchar>
 
 #include "EntryPlace_win.h"
 #include "LongPath_win.h"
+#include "TemporaryName_win.h"
 #include "ZipReader.h"
 #include "ZipReaderCallback.h"
 
@@ -19,14 +19,14 @@ const char* const kFunction = "unpackEmbeddedZip";
 const uint32_t kWriteChunk = 1024 * 1024;
 const unsigned kMaxTemporaryNames = 16;
 
-// Sends the entry's bytes to the temporary file, which it owns; remembers
+// Sends the entry's bytes to the file being written, which it owns; remembers
 // the system error of a failed write or close.
-class TemporaryFileSink : public ZipReaderCallback {
+class FileSink : public ZipReaderCallback {
 public:
-    TemporaryFileSink(HANDLE file, TransientRetry& retry) : file(file), retry(retry) {}
-    ~TemporaryFileSink() override { close(); }
-    TemporaryFileSink(const TemporaryFileSink&) = delete;
-    TemporaryFileSink& operator=(const TemporaryFileSink&) = delete;
+    FileSink(HANDLE file, TransientRetry& retry) : file(file), retry(retry) {}
+    ~FileSink() override { close(); }
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
 
     bool write(const uint8_t* data, uint32_t size) override
     {
@@ -80,19 +80,32 @@ EntryResult failedAt(EntryStep step, uint32_t error)
     return result;
 }
 
-// "<path>.~<process id>[-n]": beside the entry, so that the rename stays on
-// one volume, and made with CREATE_NEW, so that it never opens anyone's file.
+// Sends the entry's bytes into `file`, which it closes; the failure, if any,
+// with what a full disk still needed.
+EntryResult deliverInto(HANDLE file, EntryBytes& bytes, const EntryExpectation& expected,
+                        TransientRetry& retry)
+{
+    FileSink sink(file, retry);
+    const bool delivered = bytes.deliver(sink);
+    const bool closed = sink.close();
+    if (sink.failure() != 0) {
+        EntryResult result = failedAt(EntryStep::Write, sink.failure());
+        if (expected.size > sink.bytesWritten())
+            result.bytesShort = expected.size - sink.bytesWritten();
+        return result;
+    }
+    if (!delivered || !closed)
+        return failedAt(EntryStep::Data, 0);
+    return EntryResult();
+}
+
+// Beside the entry, so that the rename stays on one volume, and made with
+// CREATE_NEW, so that it never opens anyone's file.
 HANDLE createTemporary(const std::wstring& path, TransientRetry& retry, std::wstring& temporary,
                        uint32_t& error)
 {
-    wchar_t suffix[32];
     for (unsigned n = 0; n < kMaxTemporaryNames;) {
-        if (n == 0)
-            _snwprintf(suffix, 32, L".~%lx", GetCurrentProcessId());
-        else
-            _snwprintf(suffix, 32, L".~%lx-%u", GetCurrentProcessId(), n);
-        suffix[31] = L'\0';
-        temporary = systemPath(path + suffix, kFilePathLimit);
+        temporary = systemPath(temporaryName(path, GetCurrentProcessId(), n), kFilePathLimit);
         const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
@@ -106,6 +119,8 @@ HANDLE createTemporary(const std::wstring& path, TransientRetry& retry, std::wst
     return INVALID_HANDLE_VALUE;
 }
 
+// Replaces a file that is there: the bytes go to a temporary that is renamed
+// over it, so the old file stays whole until the new one is.
 EntryResult writeThroughTemporary(EntryBytes& bytes, const EntryExpectation& expected,
                                   const std::wstring& path, const std::wstring& target,
                                   TransientRetry& retry)
@@ -116,30 +131,37 @@ EntryResult writeThroughTemporary(EntryBytes& bytes, const EntryExpectation& exp
     if (file == INVALID_HANDLE_VALUE)
         return failedAt(EntryStep::Create, error);
 
-    EntryResult result;
-    {
-        TemporaryFileSink sink(file, retry);
-        const bool delivered = bytes.deliver(sink);
-        const bool closed = sink.close();
-        if (sink.failure() != 0) {
-            result = failedAt(EntryStep::Write, sink.failure());
-            if (expected.size > sink.bytesWritten())
-                result.bytesShort = expected.size - sink.bytesWritten();
-        } else if (!delivered || !closed) {
-            result = failedAt(EntryStep::Data, 0);
-        }
-    }
-    if (result) {
-        if (const uint32_t cleared = clearBlockingAttributes(target))
-            result = failedAt(EntryStep::Attributes, cleared);
-    }
+    EntryResult result = deliverInto(file, bytes, expected, retry);
+    bool cleared = false;
     while (result && !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         const DWORD failure = GetLastError();
+        // A read-only mark refuses the replacement: cleared once (with hidden
+        // and system), then the rename is tried again.
+        if (failure == ERROR_ACCESS_DENIED && !cleared) {
+            cleared = true;
+            if (const uint32_t unmarked = clearBlockingAttributes(target)) {
+                result = failedAt(EntryStep::Attributes, unmarked);
+                break;
+            }
+            continue;
+        }
         if (!retry.again(failure))
             result = failedAt(EntryStep::Rename, failure);
     }
     if (!result)
         DeleteFileW(temporary.c_str());
+    return result;
+}
+
+// A file that is not there yet (every first run) is written in its place: no
+// temporary, no rename. A failure removes it; a run killed while writing
+// leaves it cut, and the next run's size and CRC-32 check rewrites it.
+EntryResult writeInPlace(HANDLE file, EntryBytes& bytes, const EntryExpectation& expected,
+                         const std::wstring& target, TransientRetry& retry)
+{
+    const EntryResult result = deliverInto(file, bytes, expected, retry);
+    if (!result)
+        DeleteFileW(target.c_str());
     return result;
 }
 
@@ -159,22 +181,44 @@ EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
                        const std::wstring& path, const RetryClock& clock)
 {
     const std::wstring target = systemPath(path, kFilePathLimit);
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        std::wstring aside;
-        if (const uint32_t error = moveFolderAside(path, aside))
-            return failedAt(EntryStep::MoveAside, error);
-        LOG_RECORD(LogLevel::Event, kFunction)
-            << "Moved a folder out of the way of a file: " << path << " -> " << aside;
-    } else if (attributes != INVALID_FILE_ATTRIBUTES &&
-               fileHoldsContent(target, expected.size, expected.crc32)) {
-        EntryResult kept;
-        kept.kept = true;
-        return kept;
-    }
-
     TransientRetry retry(clock);
-    const EntryResult result = writeThroughTemporary(bytes, expected, path, target, retry);
+    EntryResult result;
+    bool movedAside = false;
+    for (;;) {
+        const HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            result = writeInPlace(file, bytes, expected, target, retry);
+            break;
+        }
+        const DWORD error = GetLastError();
+        // Something is there: most often this entry's file from an earlier run.
+        if (error == ERROR_FILE_EXISTS &&
+            fileHoldsContent(target, expected.size, expected.crc32)) {
+            result.kept = true;
+            break;
+        }
+        // Only now is it asked what stands there: that explains the failure.
+        const DWORD attributes = GetFileAttributesW(target.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (retry.again(error))
+                continue;
+            result = failedAt(EntryStep::Create, error);
+        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !movedAside) {
+            std::wstring aside;
+            if (const uint32_t moveError = moveAside(path, aside)) {
+                result = failedAt(EntryStep::MoveAside, moveError);
+                break;
+            }
+            movedAside = true;
+            LOG_RECORD(LogLevel::Event, kFunction)
+                << "Moved a folder out of the way of a file: " << path << " -> " << aside;
+            continue;
+        } else {
+            result = writeThroughTemporary(bytes, expected, path, target, retry);
+        }
+        break;
+    }
     if (retry.retries() > 0)
         LOG_RECORD(LogLevel::Event, kFunction)
             << "Retried a file held by another program " << retry.retries() << " times over "

@@ -10,9 +10,10 @@
 // reading only, so that nobody can change it while it is compared.
 bool fileHoldsContent(const std::wstring& target, uint64_t size, uint32_t crc);
 
-// Renames the folder at `path` to the first free "<path>.moved-<n>" beside
-// it, named in `aside`. Its content is kept: it may be someone's data.
-uint32_t moveFolderAside(const std::wstring& path, std::wstring& aside);
+// Renames what stands at `path` (a folder where a file goes, a file where a
+// folder goes) to the first free "<path>.moved-<n>" beside it, named in
+// `aside`. Its content is kept: it may be someone's data.
+uint32_t moveAside(const std::wstring& path, std::wstring& aside);
 
 // Clears the read-only, hidden and system marks of the file at `target`
 // that stop it from being replaced; 0 when there are none or no file.

@@ -1,6 +1,6 @@
 #include "OsGate_win.h"
 #include "RefusalText_win.h"
-#include "../resources/resource.h"
+#include "../../../resources/resource.h"
 
 #include <windows.h>
 

@@ -133,7 +133,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     // this version waits for it in prepareWorkArea.
     WorkAreaLock workAreaLock;
     const bool unpacked =
-        prepareWorkArea(workAreaLock) && unpackEmbeddedZip(&facts.stagedUpdate);
+        prepareWorkArea(workAreaLock) &&
+        unpackEmbeddedZip(workAreaLock.held(), &facts.stagedUpdate);
     // An inner setup that cannot be started (missing from the payload, not a
     // program) leaves the user with the installed client, as a failed unpack does.
     bool started = unpacked && launch(innerSetupArguments(facts, startTick));

@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "FoldedNameSet_win.h"
+
+// The folders of the payload's entries, each made once in a run however many
+// entries lie in it. A file where a folder goes (left by an older version)
+// is moved aside to a unique name, logged, and the folder made.
+class EntryFolders {
+public:
+    // Makes every folder along `path` ('/' or '\' separate) and `path` itself
+    // when `includeLast`. The system's error for the first folder that is not
+    // there afterwards, 0 when all are.
+    uint32_t make(const std::wstring& path, bool includeLast);
+
+private:
+    uint32_t makeOne(const std::wstring& folder);
+
+    FoldedNameSet made; // each folder tried, with its outcome
+};
