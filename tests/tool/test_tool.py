@@ -930,18 +930,22 @@ class ExtractSafetyTest(ToolTestCase):
                 with open(os.path.join(dest, "data.bin"), "rb") as f:
                     self.assertEqual(f.read(), expected or self.data)
 
-    def test_failed_check_removes_the_file_and_test_writes_nothing(self):
+    def test_failed_check_keeps_the_old_file_and_test_writes_nothing(self):
         with open(self.installer, "rb") as f:
             image = bytearray(f.read())
         image[image.index(b"end-of-data") - 100] ^= 0x55
         damaged = self.path("damaged.exe")
         with open(damaged, "wb") as f:
             f.write(image)
-        cases = [(["extract", damaged, self.path("x")], 1, ["x"]),
-                 (["extract", self.installer, "--test"], 0, []),
-                 (["extract", damaged, "--test"], 1, []),
-                 (["extract", self.installer, self.path("x2"), "--test"], 2, [])]
-        for args, code, created in cases:
+        toolkit.write_file(self.path("old"), "data.bin", b"old data")
+        # (arguments, exit code, folders made, what data.bin holds after: None = absent)
+        cases = [(["extract", damaged, self.path("x")], 1, ["x"], None),
+                 (["extract", damaged, self.path("old"), "--overwrite"], 1, [], b"old data"),
+                 (["extract", self.installer, self.path("old"), "--overwrite"], 0, [], self.data),
+                 (["extract", self.installer, "--test"], 0, [], None),
+                 (["extract", damaged, "--test"], 1, [], None),
+                 (["extract", self.installer, self.path("x2"), "--test"], 2, [], None)]
+        for args, code, created, data in cases:
             with self.subTest(args=args):
                 before = set(os.listdir(self.dir))
                 result = run_tool(*args)
@@ -949,7 +953,15 @@ class ExtractSafetyTest(ToolTestCase):
                 self.assertEqual(sorted(set(os.listdir(self.dir)) - before), created)
                 if code == 1:
                     self.assertIn("data.bin", result.stderr)
-        self.assertFalse(os.path.exists(self.path("x", "data.bin")))
+                dest = args[2] if len(args) > 2 and args[2] != "--test" else self.path("x")
+                target = os.path.join(dest, "data.bin")
+                if data is None:
+                    self.assertFalse(os.path.exists(target))
+                else:
+                    with open(target, "rb") as f:
+                        self.assertEqual(f.read(), data)
+                if os.path.isdir(dest):  # no temporary is left beside any file
+                    self.assertEqual([n for n in os.listdir(dest) if ".tmp" in n], [])
         self.assertTrue(os.path.exists(self.path("x", INNER_SETUP)))  # written before it, and kept
 
 
@@ -1326,6 +1338,18 @@ class WindowsSmokeTest(ToolTestCase):
                 result = run_tool(*args)
                 self.assertEqual(result.returncode, code, result.stdout + result.stderr)
                 self.assertIn(message, result.stderr)
+        # An entry that fails its check under --overwrite keeps the old file, and no temporary.
+        self.pack(self.path("in"), out, "--quiet", "--level", "0")
+        with open(out, "rb") as f:
+            image = bytearray(f.read())
+        image[image.index(b"alpha")] ^= 0x55
+        with open(out, "wb") as f:
+            f.write(image)
+        toolkit.write_file(self.path("x"), "a.txt", b"old")
+        self.assertEqual(run_tool("extract", out, self.path("x"), "--overwrite").returncode, 1)
+        with open(self.path("x", "a.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"old")
+        self.assertEqual([n for n in os.listdir(self.path("x")) if ".tmp" in n], [])
 
 
 if __name__ == "__main__":

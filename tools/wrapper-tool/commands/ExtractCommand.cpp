@@ -34,7 +34,9 @@ const char kUsage[] =
     "                   target left alone)\n"
     "  --skip-existing  keep existing files and go on with the next entry\n"
     "  --test           check every entry's size and CRC-32, write nothing\n"
-    "A file whose entry fails its size or CRC-32 check is removed.\n"
+    "Each file is written under a temporary name beside it and renamed into\n"
+    "place only after its size and CRC-32 check: an entry that fails leaves\n"
+    "the file already there (with --overwrite) byte for byte, and no temporary.\n"
     "\n"
     "exit codes: 0 unpacked, 1 an entry was refused or failed (or no archive),\n"
     "            2 bad command line, 3 I/O error\n";
@@ -72,10 +74,13 @@ int writeEntry(ZipReader& reader, uint32_t i, const ZipEntryInfo& entry, const P
     }
     if (!reader.extract(i, *file)) {
         file->discard();
+        const std::string kept = "; nothing was written there (a file already there is kept as it was)";
+        if (!file->reason().empty())
+            return reportFailure(kCommand, kExitIoError,
+                                 entryLabel(i, planned) + ": cannot write '" + tree->shown(planned.path) +
+                                     "': " + file->reason() + kept);
         return reportFailure(kCommand, kExitRefused,
-                             entryLabel(i, planned) + ": cannot be written to '" +
-                                 tree->shown(planned.path) +
-                                 "', or its size or CRC-32 does not match; the file was removed");
+                             entryLabel(i, planned) + ": its size or CRC-32 does not match" + kept);
     }
     tally.written += entry.uncompressedSize;
     return kExitOk;

@@ -68,12 +68,17 @@ bool refuseFolderAsOutput(const std::string& out, std::string& error)
     return false;
 }
 
+std::string scratchName(const std::string& finalPath, const char* tag, int attempt)
+{
+    const std::string base = finalPath + tag + std::to_string(getpid());
+    return attempt == 0 ? base : base + "-" + std::to_string(attempt);
+}
+
 std::FILE* createScratchBeside(const std::string& finalPath, const char* tag, std::string& scratchPath,
                                std::string& error)
 {
-    const std::string base = finalPath + tag + std::to_string(getpid());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+    for (int attempt = 0; attempt < kScratchAttempts; ++attempt) {
+        const std::string candidate = scratchName(finalPath, tag, attempt);
         int fd = -1;
         {
             // No signal between creating the file and arming its removal;
