@@ -243,13 +243,14 @@ int runPack(int argc, char** argv)
 
     const uint64_t inputBytes = totalFileBytes(entries);
     ZipWriter writer(out, request.options);
+    PackTaskTimes tasks;
     {
         Progress progress("packing", inputBytes,
                           request.quiet ? Progress::Mode::Quiet : Progress::Mode::AutoWithLog);
         PackPipelineOptions pipeline;
         pipeline.level = request.options.level;
         pipeline.threads = request.threads;
-        if (!packEntries(entries, pipeline, writer, progress, error))
+        if (!packEntries(entries, pipeline, writer, progress, error, &tasks))
             return reportFailure(kCommand, kExitIoError, error);
     }
     if (!writer.finish() || !out.flush())
@@ -277,6 +278,7 @@ int runPack(int argc, char** argv)
     summary.inputBytes = inputBytes;
     summary.level = request.options.level;
     summary.threads = request.threads;
+    summary.tasks = tasks;
     summary.entries = writer.entries();
     summary.warnings = packWarnings(request, entries, excludes);
     if (request.json)

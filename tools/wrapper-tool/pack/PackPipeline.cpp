@@ -27,6 +27,8 @@ const uint64_t kReadAheadBudget = uint64_t(256) << 20;
 const auto kProgressTick = std::chrono::milliseconds(250);
 // And at most this many entries ahead per thread.
 const unsigned kEntriesAheadPerThread = 512;
+// Chunks of a big entry read ahead of the writer, per thread.
+const unsigned kChunksAheadPerThread = 4;
 
 enum class JobState { Waiting, Working, Done };
 
@@ -138,7 +140,10 @@ public:
         }
     }
 
-    ~Pipeline()
+    ~Pipeline() { stop(); }
+
+    // Ends the workers (once all is written they are idle) and waits for them.
+    void stop()
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -147,6 +152,7 @@ public:
         changed_.notify_all();
         for (std::thread& worker : workers_)
             worker.join();
+        workers_.clear();
     }
 
     bool run(ZipWriter& writer, Progress& progress, std::string& error)
@@ -215,7 +221,10 @@ private:
         if (next_ >= jobs_.size() || next_ >= written_ + window_)
             return nullptr;
         Job& job = jobs_[next_];
-        if (inFlightBytes_ != 0 && inFlightBytes_ + job.length > kReadAheadBudget)
+        // A chunk waits for a smaller budget: memory stays flat in entry size.
+        const uint64_t budget =
+            job.chunk ? uint64_t(options_.threads) * kChunksAheadPerThread * kDeflateChunkSize : kReadAheadBudget;
+        if (inFlightBytes_ != 0 && inFlightBytes_ + job.length > budget)
             return nullptr;
         ++next_;
         inFlightBytes_ += job.length;
@@ -239,13 +248,22 @@ private:
             if (job == nullptr)
                 return;
             lock.unlock();
+            const auto started = std::chrono::steady_clock::now();
             compress(*job, use);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             lock.lock();
+            ++times_.tasks;
+            times_.seconds += seconds;
+            times_.longestSeconds = std::max(times_.longestSeconds, seconds);
             job->state = JobState::Done;
             changed_.notify_all();
         }
     }
 
+public:
+    PackTaskTimes times_;
+
+private:
     PackPipelineOptions options_;
     size_t window_;
     std::vector<Job> jobs_;
@@ -261,8 +279,13 @@ private:
 } // namespace
 
 bool packEntries(const std::vector<SourceEntry>& entries, const PackPipelineOptions& options,
-                 ZipWriter& writer, Progress& progress, std::string& error)
+                 ZipWriter& writer, Progress& progress, std::string& error, PackTaskTimes* times)
 {
     Pipeline pipeline(entries, options);
-    return pipeline.run(writer, progress, error);
+    const bool ok = pipeline.run(writer, progress, error);
+    if (times != nullptr) {
+        pipeline.stop();
+        *times = pipeline.times_;
+    }
+    return ok;
 }
