@@ -18,6 +18,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -26,18 +27,19 @@ from run import MB, toolkit  # noqa: E402
 
 
 def measure(command, cwd=None, stdout=False):
-    """Wall and CPU seconds, peak resident KiB of the command (wait4's own
-    figures for that one child) and, when asked, its standard output."""
-    start = time.perf_counter()
-    child = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE if stdout else subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
-    output = child.stdout.read() if stdout else b""
-    _, status, usage = os.wait4(child.pid, 0)
-    wall = time.perf_counter() - start
-    child.returncode = os.waitstatus_to_exitcode(status)
-    if child.returncode != 0:
-        raise RuntimeError(f"{command[0]} failed ({child.returncode})")
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, output
+    """Wall and CPU seconds, peak resident KiB of the command and, when asked,
+    its standard output. The peak comes from GNU time: a child of this
+    process would inherit the high-water mark of this big one across exec."""
+    with tempfile.NamedTemporaryFile("r") as peak:
+        start = time.perf_counter()
+        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak.name] + command, cwd=cwd,
+                                 stdout=subprocess.PIPE if stdout else subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        output = child.stdout.read() if stdout else b""
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.perf_counter() - start
+        if os.waitstatus_to_exitcode(status) != 0:
+            raise RuntimeError(f"{command[0]} failed ({os.waitstatus_to_exitcode(status)})")
+        return wall, usage.ru_utime + usage.ru_stime, int(peak.read().split()[-1]), output
 
 
 def goal(text, met):
@@ -50,7 +52,7 @@ def main():
     parser.add_argument("--floor", required=True)
     parser.add_argument("--reps", type=int, default=3)
     parser.add_argument("--seed", type=int, default=20465)
-    parser.add_argument("--memory-mb", default="50,400")
+    parser.add_argument("--memory-mb", default="50,400", help="binary sizes, multiples of 50")
     parser.add_argument("--work", default="/dev/shm/wrapper-goals" if os.path.isdir("/dev/shm") else "goals-work")
     args = parser.parse_args()
     sys.stdout.reconfigure(line_buffering=True)
@@ -105,7 +107,10 @@ def main():
     for size_mb in (int(v) for v in args.memory_mb.split(",")):
         folder = os.path.join(work, f"mem{size_mb}")
         toolkit.write_file(folder, toolkit.INNER_SETUP, b"MZ")
-        toolkit.write_file(folder, "big.dll", run.Generator(size_mb).binary(size_mb * MB))
+        generator = run.Generator(size_mb)
+        with open(os.path.join(folder, "big.dll"), "wb") as f:
+            for _ in range(0, size_mb, 50):  # randbytes takes at most 256 MB at once
+                f.write(generator.binary(50 * MB))
         memory[size_mb] = pack(folder, os.path.join(work, "mem.exe"), "--level", "6")["rss"]
         shutil.rmtree(folder)
 

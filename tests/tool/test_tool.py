@@ -54,6 +54,16 @@ class ToolTestCase(unittest.TestCase):
     def pack(self, folder, out, *options):
         return self.ok("pack", self.stub, folder, "-o", out, *options)
 
+    def packed_on(self, source, stem, threads, *options):
+        """The installer's bytes packed with each -j of `threads`; the last one stays at stem-jN.exe."""
+        outputs = []
+        for count in threads:
+            out = self.path(f"{stem}-j{count}.exe")
+            self.pack(source, out, *options, "-j", count, "--quiet")
+            with open(out, "rb") as f:
+                outputs.append(f.read())
+        return outputs, out
+
     def listing(self, installer):
         return json.loads(self.ok("list", installer, "--json").stdout)
 
@@ -701,12 +711,7 @@ class PackerTest(ToolTestCase):
         toolkit.make_payload(source, mixed_payload())
         for level in range(0, 13):
             with self.subTest(level=level):
-                outputs = []
-                for threads in (1, 3):
-                    out = self.path(f"l{level}-j{threads}.exe")
-                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
-                    with open(out, "rb") as f:
-                        outputs.append(f.read())
+                outputs, out = self.packed_on(source, f"l{level}", (1, 3), "--level", level)
                 self.assertEqual(outputs[0], outputs[1], "-j 1 and -j 3 differ")
                 self.assertIn("result:        OK", self.ok("verify", out).stdout)
                 target = self.path(f"x{level}")
@@ -724,12 +729,7 @@ class PackerTest(ToolTestCase):
         toolkit.make_payload(source, {"big.bin": big, "small.txt": b"small"})
         for level in ("6", "10", "12"):
             with self.subTest(level=level):
-                outputs = []
-                for threads in ("1", "3"):
-                    out = self.path(f"c{level}-j{threads}.exe")
-                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
-                    with open(out, "rb") as f:
-                        outputs.append(f.read())
+                outputs, out = self.packed_on(source, f"c{level}", ("1", "3"), "--level", level)
                 self.assertEqual(outputs[0], outputs[1], "-j 1 and -j 3 differ")
                 with zipfile.ZipFile(out) as z:
                     self.assertEqual(z.getinfo("big.bin").extra[:2], b"\x43\x49")
@@ -1335,12 +1335,7 @@ class WindowsSmokeTest(ToolTestCase):
         self.assertIn("usage: wrapper-tool", self.ok("--help").stdout)
         for level in ("10", "12"):
             with self.subTest(level=level):
-                outputs = []
-                for threads in ("1", "2"):
-                    out = self.path(f"out{level}-{threads}.exe")
-                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
-                    with open(out, "rb") as f:
-                        outputs.append(f.read())
+                outputs, out = self.packed_on(source, f"out{level}", ("1", "2"), "--level", level)
                 self.assertEqual(outputs[0], outputs[1])
                 self.assertIn("result:        OK", self.ok("verify", out).stdout)
                 self.ok("extract", out, self.path("x" + level))

@@ -14,6 +14,7 @@
 #include "deflate/ChunkDeflate.h"
 #include "cli/Progress.h"
 #include "pack/SourceFile.h"
+#include "platform/OutputFile.h"
 #include "ZipFormat.h"
 #include "pack/ZipWriter.h"
 
@@ -49,22 +50,13 @@ struct Job {
     std::vector<uint8_t> data;
 };
 
-bool seekSource(std::FILE* file, uint64_t offset)
-{
-#ifdef _WIN32
-    return _fseeki64(file, int64_t(offset), SEEK_SET) == 0;
-#else
-    return fseeko(file, off_t(offset), SEEK_SET) == 0;
-#endif
-}
-
 // The job's bytes of its file: the whole file, or one chunk of it. The file's
 // end is checked where the job's bytes end it.
 bool readJob(const Job& job, std::vector<uint8_t>& data, std::string& error)
 {
     const SourceEntry& entry = *job.entry;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openSourceFile(entry.path), std::fclose);
-    if (!file || (job.offset != 0 && !seekSource(file.get(), job.offset))) {
+    if (!file || (job.offset != 0 && !seekStream(file.get(), job.offset))) {
         error = "cannot read '" + entry.name + "': " + std::strerror(errno);
         return false;
     }

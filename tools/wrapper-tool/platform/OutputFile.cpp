@@ -23,8 +23,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 bool seekStream(std::FILE* file, uint64_t position)
 {
 #ifdef _WIN32
@@ -33,6 +31,8 @@ bool seekStream(std::FILE* file, uint64_t position)
     return fseeko(file, off_t(position), SEEK_SET) == 0;
 #endif
 }
+
+namespace {
 
 // O_EXCL is CREATE_NEW on Windows: an existing name, a link included, fails.
 int openExclusive(const std::string& path)

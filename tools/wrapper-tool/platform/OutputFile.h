@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <string>
 
+// Moves a stream to `position`, past 2 GiB too.
+bool seekStream(std::FILE* file, uint64_t position);
+
 // The scratch name beside `finalPath` for the given attempt: finalPath + tag +
 // the process id, then "-1", "-2"... when that name is taken.
 std::string scratchName(const std::string& finalPath, const char* tag, int attempt);
