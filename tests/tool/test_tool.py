@@ -960,9 +960,17 @@ class ExtractSafetyTest(ToolTestCase):
         damaged = self.path("damaged.exe")
         with open(damaged, "wb") as f:
             f.write(image)
+        # A later, smaller entry damaged too: it fails first on another thread,
+        # yet the first failing entry by index is the one reported.
+        image[image.index(b"inner.txtinner") + len("inner.txt")] ^= 0x55  # its data follows its local name
+        twice = self.path("twice.exe")
+        with open(twice, "wb") as f:
+            f.write(image)
         toolkit.write_file(self.path("old"), "data.bin", b"old data")
         # (arguments, exit code, folders made, what data.bin holds after: None = absent)
         cases = [(["extract", damaged, self.path("x")], 1, ["x"], None),
+                 (["extract", twice, self.path("x3")], 1, ["x3"], None),
+                 (["extract", twice, "--test"], 1, [], None),
                  (["extract", damaged, self.path("old"), "--overwrite"], 1, [], b"old data"),
                  (["extract", self.installer, self.path("old"), "--overwrite"], 0, [], self.data),
                  (["extract", self.installer, "--test"], 0, [], None),
@@ -974,17 +982,20 @@ class ExtractSafetyTest(ToolTestCase):
                 result = run_tool(*args)
                 self.assertEqual(result.returncode, code, result.stdout + result.stderr)
                 self.assertEqual(sorted(set(os.listdir(self.dir)) - before), created)
+                dest = args[2] if len(args) > 2 and args[2] != "--test" else self.path("x")
                 if code == 1:
                     self.assertIn("data.bin", result.stderr)
-                dest = args[2] if len(args) > 2 and args[2] != "--test" else self.path("x")
+                    self.assertNotIn("inner.txt", result.stderr)
+                    for later in ("empty.txt", "sub/deeper/inner.txt"):  # entries after it: not placed
+                        self.assertFalse(os.path.exists(os.path.join(dest, later)), later)
                 target = os.path.join(dest, "data.bin")
                 if data is None:
                     self.assertFalse(os.path.exists(target))
                 else:
                     with open(target, "rb") as f:
                         self.assertEqual(f.read(), data)
-                if os.path.isdir(dest):  # no temporary is left beside any file
-                    self.assertEqual([n for n in os.listdir(dest) if ".tmp" in n], [])
+                # No temporary is left beside any file.
+                self.assertEqual([n for _, _, names in os.walk(dest) for n in names if ".tmp" in n], [])
         self.assertTrue(os.path.exists(self.path("x", INNER_SETUP)))  # written before it, and kept
 
 
