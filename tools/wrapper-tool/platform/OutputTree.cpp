@@ -95,8 +95,9 @@ bool moveIntoPlace(int folder, const std::string& from, const std::string& to, b
 
 class PosixTreeFile : public TreeFile {
 public:
-    PosixTreeFile(int folder, int fd, std::string temporary, std::string name, bool replace)
-        : folder_(folder), fd_(fd), temporary_(std::move(temporary)), name_(std::move(name)), replace_(replace)
+    PosixTreeFile(int folder, int fd, std::string temporary, std::string name, bool replace, int slot)
+        : folder_(folder), fd_(fd), temporary_(std::move(temporary)), name_(std::move(name)), replace_(replace),
+          slot_(slot)
     {
     }
     ~PosixTreeFile() override { discard(); }
@@ -122,7 +123,7 @@ public:
         if (close(fd) != 0 || !moveIntoPlace(folder_.get(), temporary_, name_, replace_))
             return failed(errno);
         kept_ = true;
-        forgetOnInterrupt();
+        forgetOnInterruptSlot(slot_);
         return true;
     }
     void discard() override
@@ -130,7 +131,7 @@ public:
         fd_.reset(-1);
         if (!kept_ && folder_.get() >= 0) {
             unlinkat(folder_.get(), temporary_.c_str(), 0);
-            forgetOnInterrupt();
+            forgetOnInterruptSlot(slot_);
         }
         folder_.reset(-1);
     }
@@ -147,6 +148,7 @@ private:
     std::string temporary_;
     std::string name_;
     bool replace_;
+    int slot_;
     bool kept_ = false;
 };
 
@@ -237,13 +239,14 @@ OutputTree::Outcome OutputTree::createFile(const std::string& relative, Existing
     // The data goes to a temporary beside the name; a file or link there is
     // replaced by the rename in finish(), never written through.
     int fd = -1;
+    int slot = -1;
     std::string temporary;
     for (int attempt = 0; attempt < kScratchAttempts && fd < 0; ++attempt) {
         temporary = scratchName(name, ".tmp", attempt);
         SignalsHeld held;
         fd = openat(folder.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0)
-            removeOnInterrupt(shown(inFolder(names, temporary)));
+            slot = removeOnInterruptSlot(shown(inFolder(names, temporary)));
         else if (errno != EEXIST)
             break;
     }
@@ -252,6 +255,6 @@ OutputTree::Outcome OutputTree::createFile(const std::string& relative, Existing
                 (errno == EEXIST ? std::string("every scratch name is taken") : std::strerror(errno));
         return Outcome::Failed;
     }
-    file.reset(new PosixTreeFile(folder.release(), fd, temporary, name, taken));
+    file.reset(new PosixTreeFile(folder.release(), fd, temporary, name, taken, slot));
     return Outcome::Created;
 }
