@@ -22,7 +22,7 @@ packages=(
   wine wine64
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   osslsigncode openssl
-  zip unzip p7zip-full libarchive-tools python3
+  zip unzip p7zip-full libarchive-tools python3 pigz time
   xvfb x11-apps x11-utils imagemagick
   file
   dpkg-dev

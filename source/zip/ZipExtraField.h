@@ -10,6 +10,12 @@ using zipformat::kSentinel16;
 using zipformat::kSentinel32;
 using zipformat::kZip64ExtraId;
 
+// Finds the first block with ID `wanted`, and with `count` how many there are.
+// `data`/`size` stay null/0 when there is none. False when a block claims
+// more bytes than the extra field holds.
+bool findExtraBlock(const uint8_t* extra, uint32_t extraLength, uint16_t wanted, const uint8_t*& data,
+                    uint32_t& size, uint32_t* count);
+
 // Finds the first Zip64 block. `data`/`size` stay null/0 when there is none.
 // False when a block claims more bytes than the extra field holds; a tail of
 // fewer than 4 bytes (padding some tools leave) ends the walk quietly.

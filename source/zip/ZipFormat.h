@@ -77,6 +77,15 @@ const uint32_t kDataDescriptorSignature = 0x08074b50;
 const uint32_t kExtraBlockHeaderSize = 4;
 const uint16_t kZip64ExtraId = 0x0001;
 
+// Our own block in the central directory record of an entry deflated in
+// independent chunks (an ID no registry assigns): the chunk size (u32, every
+// chunk's uncompressed size but the last's), then for each chunk its
+// compressed offset from the entry's first data byte (u64) and its CRC-32
+// (u32). Layout and checks: docs/chunk-index.md.
+const uint16_t kChunkIndexExtraId = 0x4943;
+const uint32_t kChunkIndexFixedSize = 4;
+const uint32_t kChunkIndexRecordSize = 12;
+
 // A field that holds its sentinel has its real value in the Zip64 records.
 const uint32_t kSentinel32 = 0xFFFFFFFFu;
 const uint16_t kSentinel16 = 0xFFFFu;

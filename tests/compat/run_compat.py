@@ -2,7 +2,11 @@
 """Archives made by real ZIP producers on this machine, appended to other data
 and followed by a signature-like block, must extract byte for byte.
 
-usage: run_compat.py EXTRACT_ALL WORKDIR
+And the other way round: installers packed by wrapper-tool, with entries
+deflated in chunks and carrying the chunk index, read by every one of those
+tools.
+
+usage: run_compat.py EXTRACT_ALL WORKDIR [WRAPPER_TOOL]
 """
 import os
 import random
@@ -168,6 +172,49 @@ def check(driver, work, name, image, expected, want_offset, want_symlinks=0):
     return not problems
 
 
+READERS = {
+    "unzip": lambda archive, out: ["unzip", "-qo", archive, "-d", out],
+    "7z": lambda archive, out: ["7z", "x", "-y", "-bd", "-bso0", "-o" + out, archive],
+    "bsdtar": lambda archive, out: ["bsdtar", "-xf", archive, "-C", out],
+    "python": lambda archive, out: [sys.executable, "-m", "zipfile", "-e", archive, out],
+}
+
+
+def read_by_others(tool, work, src, tree):
+    """Chunked entries (a file of several chunks at every level that chunks)
+    come out byte for byte from every standard reader."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tool"))
+    import toolkit
+    big = random.Random(9).randbytes(1 << 20) * 3 + tree["text/words.txt"] * 20
+    with open(os.path.join(src, "big.bin"), "wb") as f:
+        f.write(big)
+    expected = dict(tree, **{"big.bin": big, toolkit.INNER_SETUP: b"MZ"})
+    with open(os.path.join(src, toolkit.INNER_SETUP), "wb") as f:
+        f.write(b"MZ")
+    stub = os.path.join(work, "stub.exe")
+    toolkit.make_pe(stub)
+    ok = True
+    for level in ("1", "10", "12"):
+        installer = os.path.join(work, "packed-%s.exe" % level)
+        run([tool, "pack", stub, src, "-o", installer, "--level", level, "--quiet"], work)
+        with zipfile.ZipFile(installer) as z:
+            extra = z.getinfo("big.bin").extra
+        if extra[:2] != b"\x43\x49":
+            print("packed-%s: big.bin carries no chunk index" % level)
+            ok = False
+        for reader, command in READERS.items():
+            out = os.path.join(work, "packed-%s.%s" % (level, reader))
+            shutil.rmtree(out, ignore_errors=True)
+            os.makedirs(out)
+            result = subprocess.run(command(installer, out), capture_output=True, text=True)
+            got = read_tree(out)
+            good = got == expected and result.returncode in (0, 1)  # unzip: 1 = warning (bytes in front)
+            print("%-40s %s %s" % ("packed-%s by %s" % (level, reader), "ok" if good else "FAIL",
+                                   result.stderr.strip()[-200:] if not good else ""))
+            ok &= good
+    return ok
+
+
 def main():
     driver, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     shutil.rmtree(work, ignore_errors=True)
@@ -211,6 +258,8 @@ def main():
             ok &= check(driver, work, "symlink-" + producer, f.read() + TRAILER, tree, 0,
                         want_symlinks=1)
 
+    if len(sys.argv) > 3:
+        ok &= read_by_others(os.path.abspath(sys.argv[3]), work, src, tree)
     print("all ok" if ok else "FAILURES")
     return 0 if ok else 1
 

@@ -1,6 +1,6 @@
 """Installers packed by the native wrapper-tool (libdeflate, worker threads)
-unpack in the real stub under Wine: every level family and the literals-only
-encoding of the strongest level."""
+unpack in the real stub under Wine: every level family, the literals-only
+encoding of the strongest level and an entry deflated in chunks."""
 import os
 import random
 import subprocess
@@ -18,6 +18,8 @@ def tool_payload(root):
         "data/tables.bin": bytes(rng.getrandbits(2) for _ in range(60000)),  # literals-only wins
         "data/noise.bin": rng.randbytes(40000),                              # stored
         "data/empty.txt": b"",
+        # Deflated in chunks that join into one stream, with the chunk index.
+        "data/chunked.bin": b"the stub reads chunks too\n" * 200000 + rng.randbytes(1 << 20),
     }
     for name, data in files.items():
         path = os.path.join(root, *name.split("/"))

@@ -1,5 +1,5 @@
-// libFuzzer target: any bytes as the end of an image, opened and every entry
-// extracted into a sink that only counts, once from one buffer and once
+// libFuzzer target: any bytes as the end of an image, opened, every entry's
+// chunk index read and every entry extracted into a sink that only counts, once from one buffer and once
 // through small windows. Inputs shorter than the search window get zero
 // filler in front, so small archives stay reachable.
 #include <cstddef>
@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "CopiedWindows.h"
+#include "ZipChunkIndex.h"
 #include "ZipReader.h"
 
 namespace {
@@ -46,6 +47,10 @@ void extractAll(ZipReader& reader)
             break;
         (void)info.isDirectory();
         (void)info.isSymlink();
+        const ChunkIndexResult index = readChunkIndex(info);
+        for (const ZipChunk& chunk : index.chunks)
+            if (chunk.compressedOffset + chunk.compressedSize > info.compressedSize)
+                __builtin_trap(); // a valid index never points past its entry's data
         CountingSink sink(total);
         reader.extract(i, sink);
     }

@@ -38,6 +38,30 @@ def archive(entries, method, force_zip64=False, comment=b"", stream=False):
     return bytes(out.data) if stream else out.getvalue()
 
 
+def chunk_indexed(text, chunk=256):
+    """One deflated entry whose central record carries a chunk index that
+    passes every check (offsets inside the data, CRC-32s that combine)."""
+    import struct
+    import zlib
+    parts = [text[i:i + chunk] for i in range(0, len(text), chunk)]
+    index = struct.pack("<HHI", 0x4943, 4 + 12 * len(parts), chunk)
+    for number, part in enumerate(parts):
+        index += struct.pack("<QI", number, zlib.crc32(part))
+    info = zipfile.ZipInfo("chunked.txt")
+    info.compress_type = zipfile.ZIP_DEFLATED
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as z:
+        z.writestr(info, text)
+    data = bytearray(buffer.getvalue())
+    # Into the central record only, as the packer writes it.
+    central = data.rindex(b"PK\x01\x02")
+    name_end = central + 46 + len("chunked.txt")
+    data[central + 30:central + 32] = struct.pack("<H", len(index))
+    end = data.rindex(b"PK\x05\x06")
+    data[end + 12:end + 16] = struct.pack("<I", struct.unpack("<I", data[end + 12:end + 16])[0] + len(index))
+    return bytes(data[:name_end]) + index + bytes(data[name_end:])
+
+
 def zip64_everywhere(entries):
     saved = zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT
     zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = 0, 0
@@ -68,6 +92,7 @@ def main():
         "prefixed": b"MZ" + b"\x90" * 500 + archive(entries, zipfile.ZIP_DEFLATED),
         "shared-record": hostile_zips.shared_record_zip(4, text),
         "overlapping-chain": hostile_zips.overlapping_chain_zip(4, text),
+        "chunk-indexed": chunk_indexed(text * 2),
     }
     for name, data in shapes.items():
         with open(os.path.join(seeds, name + ".zip"), "wb") as f:

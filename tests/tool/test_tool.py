@@ -55,6 +55,16 @@ class ToolTestCase(unittest.TestCase):
     def pack(self, folder, out, *options):
         return self.ok("pack", self.stub, folder, "-o", out, *options)
 
+    def packed_on(self, source, stem, threads, *options):
+        """The installer's bytes packed with each -j of `threads`; the last one stays at stem-jN.exe."""
+        outputs = []
+        for count in threads:
+            out = self.path(f"{stem}-j{count}.exe")
+            self.pack(source, out, *options, "-j", count, "--quiet")
+            with open(out, "rb") as f:
+                outputs.append(f.read())
+        return outputs, out
+
     def listing(self, installer):
         return json.loads(self.ok("list", installer, "--json").stdout)
 
@@ -702,12 +712,7 @@ class PackerTest(ToolTestCase):
         toolkit.make_payload(source, mixed_payload())
         for level in range(0, 13):
             with self.subTest(level=level):
-                outputs = []
-                for threads in (1, 3):
-                    out = self.path(f"l{level}-j{threads}.exe")
-                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
-                    with open(out, "rb") as f:
-                        outputs.append(f.read())
+                outputs, out = self.packed_on(source, f"l{level}", (1, 3), "--level", level)
                 self.assertEqual(outputs[0], outputs[1], "-j 1 and -j 3 differ")
                 self.assertIn("result:        OK", self.ok("verify", out).stdout)
                 target = self.path(f"x{level}")
@@ -715,6 +720,24 @@ class PackerTest(ToolTestCase):
                 self.assertEqual(toolkit.tree_bytes(source), toolkit.tree_bytes(target))
                 methods = {e["method"] for e in self.listing(out)["entries"] if not e["name"].endswith("/")}
                 self.assertEqual(methods, {0} if level == 0 else {0, 8})
+
+    def test_chunked_entry_same_bytes_on_any_thread_count(self):
+        """A big entry is deflated in chunks on all threads: the same bytes
+        for any -j, a chunk index in its central record, and it extracts."""
+        source = self.path("in")
+        rng = random.Random(3)
+        big = b"".join(struct.pack("<I", i) for i in range(1500000)) + rng.randbytes(1 << 20)
+        toolkit.make_payload(source, {"big.bin": big, "small.txt": b"small"})
+        for level in ("6", "10", "12"):
+            with self.subTest(level=level):
+                outputs, out = self.packed_on(source, f"c{level}", ("1", "3"), "--level", level)
+                self.assertEqual(outputs[0], outputs[1], "-j 1 and -j 3 differ")
+                with zipfile.ZipFile(out) as z:
+                    self.assertEqual(z.getinfo("big.bin").extra[:2], b"\x43\x49")
+                    self.assertLess(z.getinfo("big.bin").compress_size, len(big))
+                self.ok("extract", out, self.path(f"x{level}"))
+                with open(self.path(f"x{level}", "big.bin"), "rb") as f:
+                    self.assertEqual(f.read(), big)
 
     def test_exclude(self):
         source = self.path("in")
@@ -931,26 +954,49 @@ class ExtractSafetyTest(ToolTestCase):
                 with open(os.path.join(dest, "data.bin"), "rb") as f:
                     self.assertEqual(f.read(), expected or self.data)
 
-    def test_failed_check_removes_the_file_and_test_writes_nothing(self):
+    def test_failed_check_keeps_the_old_file_and_test_writes_nothing(self):
         with open(self.installer, "rb") as f:
             image = bytearray(f.read())
         image[image.index(b"end-of-data") - 100] ^= 0x55
         damaged = self.path("damaged.exe")
         with open(damaged, "wb") as f:
             f.write(image)
-        cases = [(["extract", damaged, self.path("x")], 1, ["x"]),
-                 (["extract", self.installer, "--test"], 0, []),
-                 (["extract", damaged, "--test"], 1, []),
-                 (["extract", self.installer, self.path("x2"), "--test"], 2, [])]
-        for args, code, created in cases:
+        # A later, smaller entry damaged too: it fails first on another thread,
+        # yet the first failing entry by index is the one reported.
+        image[image.index(b"inner.txtinner") + len("inner.txt")] ^= 0x55  # its data follows its local name
+        twice = self.path("twice.exe")
+        with open(twice, "wb") as f:
+            f.write(image)
+        toolkit.write_file(self.path("old"), "data.bin", b"old data")
+        # (arguments, exit code, folders made, what data.bin holds after: None = absent)
+        cases = [(["extract", damaged, self.path("x")], 1, ["x"], None),
+                 (["extract", twice, self.path("x3")], 1, ["x3"], None),
+                 (["extract", twice, "--test"], 1, [], None),
+                 (["extract", damaged, self.path("old"), "--overwrite"], 1, [], b"old data"),
+                 (["extract", self.installer, self.path("old"), "--overwrite"], 0, [], self.data),
+                 (["extract", self.installer, "--test"], 0, [], None),
+                 (["extract", damaged, "--test"], 1, [], None),
+                 (["extract", self.installer, self.path("x2"), "--test"], 2, [], None)]
+        for args, code, created, data in cases:
             with self.subTest(args=args):
                 before = set(os.listdir(self.dir))
                 result = run_tool(*args)
                 self.assertEqual(result.returncode, code, result.stdout + result.stderr)
                 self.assertEqual(sorted(set(os.listdir(self.dir)) - before), created)
+                dest = args[2] if len(args) > 2 and args[2] != "--test" else self.path("x")
                 if code == 1:
                     self.assertIn("data.bin", result.stderr)
-        self.assertFalse(os.path.exists(self.path("x", "data.bin")))
+                    self.assertNotIn("inner.txt", result.stderr)
+                    for later in ("empty.txt", "sub/deeper/inner.txt"):  # entries after it: not placed
+                        self.assertFalse(os.path.exists(os.path.join(dest, later)), later)
+                target = os.path.join(dest, "data.bin")
+                if data is None:
+                    self.assertFalse(os.path.exists(target))
+                else:
+                    with open(target, "rb") as f:
+                        self.assertEqual(f.read(), data)
+                # No temporary is left beside any file.
+                self.assertEqual([n for _, _, names in os.walk(dest) for n in names if ".tmp" in n], [])
         self.assertTrue(os.path.exists(self.path("x", INNER_SETUP)))  # written before it, and kept
 
 
@@ -1336,16 +1382,13 @@ class WindowsSmokeTest(ToolTestCase):
 
     def test_round_trip(self):
         source = self.path("in")
-        toolkit.make_payload(source, mixed_payload())
+        # big.bin is deflated in chunks (zlib's output joined as libdeflate's is).
+        big = b"".join(struct.pack("<I", i) for i in range(1500000))
+        toolkit.make_payload(source, dict(mixed_payload(), **{"big.bin": big}))
         self.assertIn("usage: wrapper-tool", self.ok("--help").stdout)
         for level in ("10", "12"):
             with self.subTest(level=level):
-                outputs = []
-                for threads in ("1", "2"):
-                    out = self.path(f"out{level}-{threads}.exe")
-                    self.pack(source, out, "--level", level, "-j", threads, "--quiet")
-                    with open(out, "rb") as f:
-                        outputs.append(f.read())
+                outputs, out = self.packed_on(source, f"out{level}", ("1", "2"), "--level", level)
                 self.assertEqual(outputs[0], outputs[1])
                 self.assertIn("result:        OK", self.ok("verify", out).stdout)
                 self.ok("extract", out, self.path("x" + level))
@@ -1469,6 +1512,18 @@ class WindowsSmokeTest(ToolTestCase):
                 result = run_tool(*args)
                 self.assertEqual(result.returncode, code, result.stdout + result.stderr)
                 self.assertIn(message, result.stderr)
+        # An entry that fails its check under --overwrite keeps the old file, and no temporary.
+        self.pack(self.path("in"), out, "--quiet", "--level", "0")
+        with open(out, "rb") as f:
+            image = bytearray(f.read())
+        image[image.index(b"alpha")] ^= 0x55
+        with open(out, "wb") as f:
+            f.write(image)
+        toolkit.write_file(self.path("x"), "a.txt", b"old")
+        self.assertEqual(run_tool("extract", out, self.path("x"), "--overwrite").returncode, 1)
+        with open(self.path("x", "a.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"old")
+        self.assertEqual([n for n in os.listdir(self.path("x")) if ".tmp" in n], [])
 
 
 if __name__ == "__main__":

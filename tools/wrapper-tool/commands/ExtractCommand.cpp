@@ -1,16 +1,18 @@
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <string>
 
 #include "cli/Arguments.h"
 #include "commands/Commands.h"
-#include "inspect/CountingSink.h"
+#include "inspect/EntryWorkers.h"
 #include "inspect/EntryReport.h"
 #include "inspect/InstallerView.h"
 #include "cli/Messages.h"
 #include "inspect/PayloadChecks.h"
 #include "cli/Progress.h"
 #include "platform/OutputTree.h"
+#include "platform/UsableCores.h"
 
 namespace {
 
@@ -34,7 +36,9 @@ const char kUsage[] =
     "                   target left alone)\n"
     "  --skip-existing  keep existing files and go on with the next entry\n"
     "  --test           check every entry's size and CRC-32, write nothing\n"
-    "A file whose entry fails its size or CRC-32 check is removed.\n"
+    "Each file is written under a temporary name beside it and renamed into\n"
+    "place only after its size and CRC-32 check: an entry that fails leaves\n"
+    "the file already there (with --overwrite) byte for byte, and no temporary.\n"
     "\n"
     "exit codes: 0 unpacked, 1 an entry was refused or failed (or no archive),\n"
     "            2 bad command line, 3 I/O error\n";
@@ -44,79 +48,150 @@ struct ExtractTally {
     uint64_t skipped = 0;
 };
 
-// One file entry into the tree, or only checked (tree is null, --test).
-int writeEntry(ZipReader& reader, uint32_t i, const ZipEntryInfo& entry, const PlannedEntry& planned,
-               OutputTree* tree,
-               ExistingFiles existing, ExtractTally& tally)
-{
-    if (tree == nullptr) {
-        CountingSink sink;
-        if (!reader.extract(i, sink))
-            return reportFailure(kCommand, kExitRefused,
-                                 entryLabel(i, planned) + ": its size or CRC-32 does not match");
-        tally.written += entry.uncompressedSize;
-        return kExitOk;
-    }
-    std::string error;
+// Passes an entry's bytes to its temporary; the rename waits until every
+// entry before it is in place (finishPending), so a failure keeps the order.
+class HeldFile : public ZipReaderCallback {
+public:
+    explicit HeldFile(TreeFile* file) : file_(file) {}
+    bool write(const uint8_t* data, uint32_t size) override { return file_ == nullptr || file_->write(data, size); }
+    bool finish() override { return true; }
+
+private:
+    TreeFile* file_;
+};
+
+// One file entry a worker extracts: into its temporary, or only checked.
+struct PendingEntry {
+    uint32_t index;
     std::unique_ptr<TreeFile> file;
-    switch (tree->createFile(planned.path, existing, file, error)) {
-    case OutputTree::Outcome::Skipped:
-        ++tally.skipped;
-        return kExitOk;
-    case OutputTree::Outcome::Refused:
-        return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": " + error);
-    case OutputTree::Outcome::Failed:
-        return reportFailure(kCommand, kExitIoError, entryLabel(i, planned) + ": " + error);
-    case OutputTree::Outcome::Created:
-        break;
-    }
-    if (!reader.extract(i, *file)) {
-        file->discard();
-        return reportFailure(kCommand, kExitRefused,
-                             entryLabel(i, planned) + ": cannot be written to '" +
-                                 tree->shown(planned.path) +
-                                 "', or its size or CRC-32 does not match; the file was removed");
-    }
-    tally.written += entry.uncompressedSize;
-    return kExitOk;
-}
+    HeldFile sink{nullptr};
+};
 
 // Carries out the unpack plan as the stub does, below the tree (or only
-// checks, without one), under the decoded names (UTF-8).
-int unpack(ZipReader& reader, const UnpackPlan& plan, OutputTree* tree, ExistingFiles existing,
-           ExtractTally& tally)
-{
-    const uint32_t count = uint32_t(reader.entries().size());
-    uint64_t total = 0;
-    for (const ZipEntryInfo& entry : reader.entries())
-        total += entry.uncompressedSize;
-    Progress progress("extracting", total);
-    for (uint32_t i = 0; i < count; ++i) {
-        const ZipEntryInfo& entry = reader.entries()[i];
-        const PlannedEntry& planned = plan.entries[i];
+// checks, without one), under the decoded names (UTF-8). The main thread
+// walks the plan in order (folders, refusals, files made); workers
+// extract the files; each file is renamed into place, counted and, on
+// failure, reported in entry order, so the first failing entry is the one
+// named whatever the timing.
+class Unpacker {
+public:
+    Unpacker(ZipReader& reader, const UnpackPlan& plan, OutputTree* tree, ExistingFiles existing,
+             const std::string& installer, ExtractTally& tally)
+        : reader_(reader), plan_(plan), tree_(tree), existing_(existing), tally_(tally),
+          threads_(usableCores()), workers_(installer, threads_)
+    {
+    }
+
+    int run()
+    {
+        uint64_t total = 0;
+        for (const ZipEntryInfo& entry : reader_.entries())
+            total += entry.uncompressedSize;
+        progress_.reset(new Progress("extracting", total));
+        const uint32_t count = uint32_t(reader_.entries().size());
+        for (uint32_t i = 0; i < count; ++i) {
+            const int step = entry(i);
+            if (step != kExitOk)
+                return step;
+        }
+        return finishPending(0);
+    }
+
+private:
+    int entry(uint32_t i)
+    {
+        const PlannedEntry& planned = plan_.entries[i];
         if (planned.refusedBeforeFolders())
-            return reportFailure(kCommand, kExitRefused, "refused " + refusalProblem(plan, i));
+            return fail(kExitRefused, "refused " + refusalProblem(plan_, i));
         // As in the stub, folders come first, also for an entry refused next.
         std::string folderError;
         const OutputTree::Outcome folders =
-            tree == nullptr ? OutputTree::Outcome::Created
-                            : tree->createFolders(planned.path, planned.isDirectory, folderError);
+            tree_ == nullptr ? OutputTree::Outcome::Created
+                             : tree_->createFolders(planned.path, planned.isDirectory, folderError);
         if (folders == OutputTree::Outcome::Refused)
-            return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": " + folderError);
+            return fail(kExitRefused, entryLabel(i, planned) + ": " + folderError);
         if (planned.refused())
-            return reportFailure(kCommand, kExitRefused, "refused " + refusalProblem(plan, i));
-        if (planned.action == EntryAction::MakeFolder) {
-            if (folders != OutputTree::Outcome::Created)
-                return reportFailure(kCommand, kExitIoError, entryLabel(i, planned) + ": " + folderError);
-            continue;
+            return fail(kExitRefused, "refused " + refusalProblem(plan_, i));
+        if (planned.action == EntryAction::MakeFolder)
+            return folders == OutputTree::Outcome::Created ? kExitOk
+                                                           : fail(kExitIoError, entryLabel(i, planned) + ": " + folderError);
+        std::unique_ptr<PendingEntry> pending(new PendingEntry{i, nullptr});
+        if (tree_ != nullptr) {
+            std::string error;
+            switch (tree_->createFile(planned.path, existing_, pending->file, error)) {
+            case OutputTree::Outcome::Skipped:
+                ++tally_.skipped;
+                return kExitOk;
+            case OutputTree::Outcome::Refused:
+                return fail(kExitRefused, entryLabel(i, planned) + ": " + error);
+            case OutputTree::Outcome::Failed:
+                return fail(kExitIoError, entryLabel(i, planned) + ": " + error);
+            case OutputTree::Outcome::Created:
+                break;
+            }
+            pending->sink = HeldFile(pending->file.get());
         }
-        const int written = writeEntry(reader, i, entry, planned, tree, existing, tally);
-        if (written != kExitOk)
-            return written;
-        progress.advance(entry.uncompressedSize);
+        // A few entries per worker under way: enough to keep them busy.
+        const int settled = finishPending(2 * threads_ - 1);
+        if (settled != kExitOk)
+            return settled;
+        workers_.submit(i, reader_.entries()[i], pending->sink);
+        pending_.push_back(std::move(pending));
+        return kExitOk;
     }
-    return kExitOk;
-}
+
+    // Settles the oldest entries under way until at most `keep` are left.
+    int finishPending(size_t keep)
+    {
+        while (pending_.size() > keep) {
+            uint32_t index = 0;
+            const bool delivered = workers_.waitOldest(index);
+            std::unique_ptr<PendingEntry> done(std::move(pending_.front()));
+            pending_.pop_front();
+            const PlannedEntry& planned = plan_.entries[index];
+            TreeFile* file = done->file.get();
+            const bool placed = delivered && (file == nullptr || file->finish());
+            if (!placed) {
+                if (file != nullptr)
+                    file->discard();
+                return entryFailure(index, planned, file);
+            }
+            tally_.written += reader_.entries()[index].uncompressedSize;
+            progress_->advance(reader_.entries()[index].uncompressedSize);
+        }
+        return kExitOk;
+    }
+
+    int entryFailure(uint32_t i, const PlannedEntry& planned, TreeFile* file)
+    {
+        if (file == nullptr)
+            return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": its size or CRC-32 does not match");
+        const std::string kept = "; nothing was written there (a file already there is kept as it was)";
+        if (!file->reason().empty())
+            return reportFailure(kCommand, kExitIoError,
+                                 entryLabel(i, planned) + ": cannot write '" + tree_->shown(planned.path) +
+                                     "': " + file->reason() + kept);
+        return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": its size or CRC-32 does not match" + kept);
+    }
+
+    // An entry before this one that failed is the one reported.
+    int fail(ExitCode code, const std::string& message)
+    {
+        const int earlier = finishPending(0);
+        return earlier != kExitOk ? earlier : reportFailure(kCommand, code, message);
+    }
+
+    ZipReader& reader_;
+    const UnpackPlan& plan_;
+    OutputTree* tree_;
+    ExistingFiles existing_;
+    ExtractTally& tally_;
+    std::unique_ptr<Progress> progress_;
+    unsigned threads_;
+    // Declared before the workers: destroyed after them, once no worker writes into them.
+    std::deque<std::unique_ptr<PendingEntry>> pending_;
+    EntryWorkers workers_;
+};
 
 } // namespace
 
@@ -162,7 +237,7 @@ int runExtract(int argc, char** argv)
         return reportFailure(kCommand, kExitIoError, error);
 
     ExtractTally tally;
-    int result = unpack(view.reader(), plan, test ? nullptr : &tree, existing, tally);
+    int result = Unpacker(view.reader(), plan, test ? nullptr : &tree, existing, path, tally).run();
     if (result != kExitOk)
         return result;
     const size_t count = view.reader().entries().size();

@@ -8,6 +8,7 @@
 #include "platform/MappedFile.h"
 #include "cli/Messages.h"
 #include "platform/OutputFile.h"
+#include "platform/UsableCores.h"
 #include "pack/PackChecks.h"
 #include "pack/PackPipeline.h"
 #include "pack/PackReport.h"
@@ -35,7 +36,7 @@ const char kUsage[] =
     "  --level N       deflate level 0 (store) to 12 (default 10); an entry that\n"
     "                  does not get smaller is stored. Levels above 9 need the\n"
     "                  native build (libdeflate); with zlib they act as 9\n"
-    "  -j N            compress on N threads (default: the number of cores)\n"
+    "  -j N            compress on N threads (default: the cores this process may use)\n"
     "  --exclude GLOB  leave out files and folders whose name matches GLOB,\n"
     "                  ignoring case: '*.pdb', '.DS_Store'; with '/' the path from\n"
     "                  DIR's top ('docs/drafts'); '**' any number of folders\n"
@@ -79,12 +80,6 @@ struct PackRequest {
     bool quiet = false;
 };
 
-unsigned defaultThreads()
-{
-    unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : cores;
-}
-
 int parse(int argc, char** argv, PackRequest& request)
 {
     ParsedArguments args;
@@ -96,7 +91,7 @@ int parse(int argc, char** argv, PackRequest& request)
                                   {"--quiet", false}, {"--allow-long-paths", false}},
                                  args, error);
     request.options.level = kDefaultLevel;
-    int threads = int(defaultThreads());
+    int threads = int(usableCores());
     const std::string jobs = args.has("-j") ? args.value("-j") : args.value("--jobs");
     if (parsed && !args.helpRequested) {
         if (args.positional.size() == 3 && !args.has("-o")) {
@@ -248,13 +243,14 @@ int runPack(int argc, char** argv)
 
     const uint64_t inputBytes = totalFileBytes(entries);
     ZipWriter writer(out, request.options);
+    PackTaskTimes tasks;
     {
         Progress progress("packing", inputBytes,
                           request.quiet ? Progress::Mode::Quiet : Progress::Mode::AutoWithLog);
         PackPipelineOptions pipeline;
         pipeline.level = request.options.level;
         pipeline.threads = request.threads;
-        if (!packEntries(entries, pipeline, writer, progress, error))
+        if (!packEntries(entries, pipeline, writer, progress, error, &tasks))
             return reportFailure(kCommand, kExitIoError, error);
     }
     if (!writer.finish() || !out.flush())
@@ -282,6 +278,7 @@ int runPack(int argc, char** argv)
     summary.inputBytes = inputBytes;
     summary.level = request.options.level;
     summary.threads = request.threads;
+    summary.tasks = tasks;
     summary.entries = writer.entries();
     summary.warnings = packWarnings(request, entries, excludes);
     if (request.json)

@@ -7,7 +7,8 @@
 // what the stub's inflate reads. Natively this is libdeflate (levels 1-12);
 // the Windows build, which has no libdeflate, uses zlib (levels above 9 act
 // as 9). The strongest level, 12, also tries a literals-only encoding and
-// keeps the smaller (see HuffmanOnly.h). One instance per worker thread.
+// keeps the smaller, as do levels 10 and 11 where it may win (HuffmanOnly.h).
+// One instance per worker thread.
 class BufferDeflater {
 public:
     explicit BufferDeflater(int level);
@@ -21,10 +22,13 @@ public:
     bool deflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
 
     static const int kStrongestLevel = 12;
+    // libdeflate's near-optimal parsing starts here; its cost model starts
+    // afresh with every buffer, so a chunk may lose to literals only.
+    static const int kNearOptimalLevel = 10;
 
 private:
     // With `out` holding the normal result (empty when it did not shrink),
-    // replaces it by a smaller literals-only one at the strongest level.
+    // replaces it by a smaller literals-only one (see the class comment).
     bool tryHuffmanOnly(const uint8_t* data, size_t size, std::vector<uint8_t>& out) const;
 
     void* state_ = nullptr;

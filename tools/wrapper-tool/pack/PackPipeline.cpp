@@ -11,8 +11,10 @@
 #include <thread>
 
 #include "deflate/BufferDeflater.h"
+#include "deflate/ChunkDeflate.h"
 #include "cli/Progress.h"
 #include "pack/SourceFile.h"
+#include "platform/OutputFile.h"
 #include "ZipFormat.h"
 #include "pack/ZipWriter.h"
 
@@ -26,12 +28,20 @@ const uint64_t kReadAheadBudget = uint64_t(256) << 20;
 const auto kProgressTick = std::chrono::milliseconds(250);
 // And at most this many entries ahead per thread.
 const unsigned kEntriesAheadPerThread = 512;
+// Chunks of a big entry read ahead of the writer, per thread.
+const unsigned kChunksAheadPerThread = 4;
 
 enum class JobState { Waiting, Working, Done };
 
 struct Job {
     const SourceEntry* entry;
     bool compressed;  // by a worker; else the writer handles it in turn
+    // A chunk of a chunked entry (deflate/ChunkDeflate.h): its place in the file.
+    bool chunk = false;
+    bool firstChunk = false;
+    bool lastChunk = false;
+    uint64_t offset = 0;
+    uint64_t length = 0;
     JobState state = JobState::Waiting;
     bool ok = true;
     std::string error;
@@ -40,21 +50,25 @@ struct Job {
     std::vector<uint8_t> data;
 };
 
-bool readWhole(const SourceEntry& entry, std::vector<uint8_t>& data, std::string& error)
+// The job's bytes of its file: the whole file, or one chunk of it. The file's
+// end is checked where the job's bytes end it.
+bool readJob(const Job& job, std::vector<uint8_t>& data, std::string& error)
 {
+    const SourceEntry& entry = *job.entry;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openSourceFile(entry.path), std::fclose);
-    if (!file) {
+    if (!file || (job.offset != 0 && !seekStream(file.get(), job.offset))) {
         error = "cannot read '" + entry.name + "': " + std::strerror(errno);
         return false;
     }
-    data.resize(size_t(entry.size));
+    data.resize(size_t(job.length));
     size_t got = data.empty() ? 0 : std::fread(data.data(), 1, data.size(), file.get());
     if (std::ferror(file.get())) {
         error = "cannot read '" + entry.name + "'";
         return false;
     }
     // One more byte read means the file grew since the folder was read.
-    if (got != data.size() || std::fgetc(file.get()) != EOF) {
+    const bool endsFile = !job.chunk || job.lastChunk;
+    if (got != data.size() || (endsFile && std::fgetc(file.get()) != EOF)) {
         error = "'" + entry.name + "' changed while it was being packed";
         return false;
     }
@@ -64,8 +78,15 @@ bool readWhole(const SourceEntry& entry, std::vector<uint8_t>& data, std::string
 void compress(Job& job, BufferDeflater* deflater)
 {
     std::vector<uint8_t> input;
-    if (!readWhole(*job.entry, input, job.error)) {
+    if (!readJob(job, input, job.error)) {
         job.ok = false;
+        return;
+    }
+    if (job.chunk) {
+        job.method = zipformat::kMethodDeflated;
+        job.ok = deflateChunk(deflater, input.data(), input.size(), job.lastChunk, job.data, job.crc, job.error);
+        if (!job.ok)
+            job.error = "cannot deflate '" + job.entry->name + "': " + job.error;
         return;
     }
     job.crc = entryCrc32(0, input.data(), input.size());
@@ -79,6 +100,12 @@ void compress(Job& job, BufferDeflater* deflater)
     }
 }
 
+// An entry big enough to be worth cutting: its chunks then spread over all threads.
+bool chunked(const SourceEntry& entry, int level)
+{
+    return level > 0 && !entry.isDirectory && entry.size > kChunkedEntryThreshold;
+}
+
 class Pipeline {
 public:
     Pipeline(const std::vector<SourceEntry>& entries, const PackPipelineOptions& options)
@@ -88,12 +115,27 @@ public:
         for (const SourceEntry& entry : entries) {
             Job job;
             job.entry = &entry;
-            job.compressed = !entry.isDirectory && entry.size > 0 && entry.size < kLargestInMemoryEntry;
-            jobs_.push_back(std::move(job));
+            job.length = entry.size;
+            if (!chunked(entry, options.level)) {
+                job.compressed = !entry.isDirectory && entry.size > 0 && entry.size < kLargestInMemoryEntry;
+                jobs_.push_back(std::move(job));
+                continue;
+            }
+            job.compressed = job.chunk = true;
+            for (uint64_t offset = 0; offset < entry.size; offset += kDeflateChunkSize) {
+                job.offset = offset;
+                job.length = std::min<uint64_t>(kDeflateChunkSize, entry.size - offset);
+                job.firstChunk = offset == 0;
+                job.lastChunk = offset + job.length == entry.size;
+                jobs_.push_back(job);
+            }
         }
     }
 
-    ~Pipeline()
+    ~Pipeline() { stop(); }
+
+    // Ends the workers (once all is written they are idle) and waits for them.
+    void stop()
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -102,6 +144,7 @@ public:
         changed_.notify_all();
         for (std::thread& worker : workers_)
             worker.join();
+        workers_.clear();
     }
 
     bool run(ZipWriter& writer, Progress& progress, std::string& error)
@@ -131,11 +174,12 @@ public:
                     error = job.error;
                     return false;
                 }
-                written = writer.addPrepared(entry.name, job.method, job.crc, entry.size, job.data.data(),
-                                             job.data.size());
-                progress.advance(entry.size);
+                written = job.chunk ? writeChunk(writer, job)
+                                    : writer.addPrepared(entry.name, job.method, job.crc, entry.size,
+                                                         job.data.data(), job.data.size());
+                progress.advance(job.length);
                 lock.lock();
-                inFlightBytes_ -= entry.size;
+                inFlightBytes_ -= job.length;
                 std::vector<uint8_t>().swap(job.data);
             }
             if (!written) {
@@ -150,6 +194,16 @@ public:
     }
 
 private:
+    static bool writeChunk(ZipWriter& writer, const Job& job)
+    {
+        const SourceEntry& entry = *job.entry;
+        if (job.firstChunk && !writer.beginChunked(entry.name, entry.size, kDeflateChunkSize))
+            return false;
+        if (!writer.addChunk(job.data.data(), job.data.size(), job.crc, uint32_t(job.length)))
+            return false;
+        return !job.lastChunk || writer.endChunked(entry.path);
+    }
+
     // The next job a worker may take: within the window ahead of the writer
     // and the read-ahead budget.
     Job* claim()
@@ -159,10 +213,13 @@ private:
         if (next_ >= jobs_.size() || next_ >= written_ + window_)
             return nullptr;
         Job& job = jobs_[next_];
-        if (inFlightBytes_ != 0 && inFlightBytes_ + job.entry->size > kReadAheadBudget)
+        // A chunk waits for a smaller budget: memory stays flat in entry size.
+        const uint64_t budget =
+            job.chunk ? uint64_t(options_.threads) * kChunksAheadPerThread * kDeflateChunkSize : kReadAheadBudget;
+        if (inFlightBytes_ != 0 && inFlightBytes_ + job.length > budget)
             return nullptr;
         ++next_;
-        inFlightBytes_ += job.entry->size;
+        inFlightBytes_ += job.length;
         job.state = JobState::Working;
         return &job;
     }
@@ -183,13 +240,22 @@ private:
             if (job == nullptr)
                 return;
             lock.unlock();
+            const auto started = std::chrono::steady_clock::now();
             compress(*job, use);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             lock.lock();
+            ++times_.tasks;
+            times_.seconds += seconds;
+            times_.longestSeconds = std::max(times_.longestSeconds, seconds);
             job->state = JobState::Done;
             changed_.notify_all();
         }
     }
 
+public:
+    PackTaskTimes times_;
+
+private:
     PackPipelineOptions options_;
     size_t window_;
     std::vector<Job> jobs_;
@@ -205,8 +271,13 @@ private:
 } // namespace
 
 bool packEntries(const std::vector<SourceEntry>& entries, const PackPipelineOptions& options,
-                 ZipWriter& writer, Progress& progress, std::string& error)
+                 ZipWriter& writer, Progress& progress, std::string& error, PackTaskTimes* times)
 {
     Pipeline pipeline(entries, options);
-    return pipeline.run(writer, progress, error);
+    const bool ok = pipeline.run(writer, progress, error);
+    if (times != nullptr) {
+        pipeline.stop();
+        *times = pipeline.times_;
+    }
+    return ok;
 }

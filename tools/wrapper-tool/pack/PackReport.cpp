@@ -59,6 +59,10 @@ void printPackJson(const PackSummary& s)
     out["ratio"] = double(int64_t(ratioPercent(s) * 100.0 + 0.5)) / 10000.0;
     out["level"] = s.level;
     out["threads"] = s.threads;
+    out["compression_tasks"] = JsonDocument::object();
+    out["compression_tasks"]["count"] = s.tasks.tasks;
+    out["compression_tasks"]["seconds"] = double(int64_t(s.tasks.seconds * 1000.0 + 0.5)) / 1000.0;
+    out["compression_tasks"]["longest_seconds"] = double(int64_t(s.tasks.longestSeconds * 1000.0 + 0.5)) / 1000.0;
     out["signature"] = "none";
     out["warnings"] = s.warnings;
     out["entries"] = JsonDocument::array();

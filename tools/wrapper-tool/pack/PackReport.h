@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/PackPipeline.h"
 #include "pack/ZipWriter.h"
 
 // What `pack` tells when it has written the installer: a few lines for a
@@ -15,6 +16,7 @@ struct PackSummary {
     uint64_t inputBytes = 0;
     int level = 0;
     unsigned threads = 0;
+    PackTaskTimes tasks;
     std::vector<ZipWriter::CentralEntry> entries;
     std::vector<std::string> warnings;
 };

@@ -17,8 +17,6 @@ using namespace zipwriter;
 
 namespace {
 
-const size_t kBufferSize = 1 << 20;
-
 struct DeflateStream {
     z_stream stream{};
     bool started = false;
@@ -38,13 +36,6 @@ uint32_t field32(uint64_t value, bool useSentinel)
 
 } // namespace
 
-ZipWriter::ZipWriter(OutputFile& out, const ZipWriterOptions& options)
-    : out_(out), options_(options), archiveStart_(out.position()), inputBuffer_(kBufferSize),
-      outputBuffer_(kBufferSize)
-{
-}
-
-ZipWriter::~ZipWriter() = default;
 
 uint16_t ZipWriter::nameFlags(const std::string& name)
 {
@@ -244,7 +235,7 @@ bool ZipWriter::writeCentralEntry(const CentralEntry& entry)
     record.u32(field32(entry.compressedSize, bigCompressed));
     record.u32(field32(entry.uncompressedSize, bigUncompressed));
     record.u16(uint32_t(entry.name.size()));
-    record.u16(zip64 ? kExtraBlockHeaderSize + extraSize : 0);
+    record.u16((zip64 ? kExtraBlockHeaderSize + extraSize : 0) + uint32_t(entry.extra.size()));
     record.u16(0); // comment length
     record.u16(0); // disk number start
     record.u16(0); // internal attributes
@@ -261,6 +252,7 @@ bool ZipWriter::writeCentralEntry(const CentralEntry& entry)
         if (bigOffset)
             record.u64(entry.localHeaderOffset);
     }
+    record.bytes(entry.extra);
     return out_.write(record.data().data(), record.data().size());
 }
 

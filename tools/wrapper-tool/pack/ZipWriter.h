@@ -1,12 +1,16 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/OutputFile.h"
 
 class Progress;
+
+// The writer's read and deflate buffers for files streamed from disk.
+const size_t kWriterBufferSize = 1 << 20;
 
 struct ZipWriterOptions {
     int level = 9;           // deflate level, 0 (store) to 12; zlib's streaming path caps it at 9
@@ -35,6 +39,14 @@ public:
     // or the file's own bytes (stored), `crc` and `uncompressedSize` the file's.
     bool addPrepared(const std::string& name, uint16_t method, uint32_t crc, uint64_t uncompressedSize,
                      const uint8_t* data, size_t size);
+    // An entry deflated in chunks (deflate/ChunkDeflate.h), handed over in
+    // order: beginChunked(), addChunk() for each, endChunked(). The entry is
+    // stored instead (re-read from `sourcePath`) when the chunks do not make
+    // it smaller; else its central record carries the chunk index.
+    bool beginChunked(const std::string& name, uint64_t uncompressedSize, uint32_t chunkSize);
+    bool addChunk(const uint8_t* data, size_t size, uint32_t crc, uint32_t uncompressedSize);
+    bool endChunked(const std::filesystem::path& sourcePath);
+
     // The central directory and the end records.
     bool finish();
 
@@ -52,6 +64,7 @@ public:
         uint64_t uncompressedSize;
         uint64_t localHeaderOffset;
         uint32_t externalAttributes;
+        std::string extra = std::string(); // further central extra blocks (the chunk index)
     };
     // The entries written so far, in archive order.
     const std::vector<CentralEntry>& entries() const { return entries_; }
@@ -70,6 +83,8 @@ private:
     bool fail(const std::string& message);
     uint64_t archivePosition() const { return out_.position() - archiveStart_; }
 
+    struct Chunked;
+    std::unique_ptr<Chunked> chunked_;
     OutputFile& out_;
     ZipWriterOptions options_;
     uint64_t archiveStart_;

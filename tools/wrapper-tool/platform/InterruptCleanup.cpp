@@ -23,6 +23,9 @@ namespace {
 char pendingPath[4096];
 char pendingFolder[4096];
 volatile std::sig_atomic_t armed = 0;
+const int kSlots = 64;
+char slotPaths[kSlots][4096];
+volatile std::sig_atomic_t slotArmed[kSlots] = {};
 #ifndef _WIN32
 volatile pid_t runningChild = 0;
 #endif
@@ -56,6 +59,15 @@ extern "C" void onInterrupt(int signalNumber)
             rmdir(pendingFolder);
 #endif
     }
+    for (int slot = 0; slot < kSlots; ++slot)
+        if (slotArmed[slot]) {
+            slotArmed[slot] = 0;
+#ifdef _WIN32
+            std::remove(slotPaths[slot]);
+#else
+            unlink(slotPaths[slot]);
+#endif
+        }
     if (progressLineShown())
         writeStderr("\n", 1);
     std::signal(signalNumber, SIG_DFL);
@@ -90,6 +102,26 @@ void removeOnInterrupt(const std::string& tempPath, const std::string& folder)
     std::memcpy(pendingFolder, folder.c_str(), folder.size() + 1);
     installHandlers();
     armed = 1;
+}
+
+int removeOnInterruptSlot(const std::string& tempPath)
+{
+    if (tempPath.size() >= sizeof slotPaths[0])
+        return -1;
+    for (int slot = 0; slot < kSlots; ++slot)
+        if (!slotArmed[slot]) {
+            std::memcpy(slotPaths[slot], tempPath.c_str(), tempPath.size() + 1);
+            installHandlers();
+            slotArmed[slot] = 1;
+            return slot;
+        }
+    return -1;
+}
+
+void forgetOnInterruptSlot(int slot)
+{
+    if (slot >= 0 && slot < kSlots)
+        slotArmed[slot] = 0;
 }
 
 void forgetOnInterrupt()

@@ -15,6 +15,12 @@ void removeOnInterrupt(const std::string& tempPath, const std::string& folder = 
 // The temporary was renamed or removed: nothing to do on a signal any more.
 void forgetOnInterrupt();
 
+// Several temporaries at once (extract's files under way), each in a slot
+// of its own, armed and forgotten by one thread. -1 when every slot is taken:
+// that file is then left behind on a signal (never anything else removed).
+int removeOnInterruptSlot(const std::string& tempPath);
+void forgetOnInterruptSlot(int slot);
+
 #ifndef _WIN32
 // A program started for us (osslsigncode), the leader of its own process
 // group: on such a signal the whole group is killed and the leader waited

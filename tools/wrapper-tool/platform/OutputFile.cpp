@@ -23,8 +23,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 bool seekStream(std::FILE* file, uint64_t position)
 {
 #ifdef _WIN32
@@ -33,6 +31,8 @@ bool seekStream(std::FILE* file, uint64_t position)
     return fseeko(file, off_t(position), SEEK_SET) == 0;
 #endif
 }
+
+namespace {
 
 // O_EXCL is CREATE_NEW on Windows: an existing name, a link included, fails.
 int openExclusive(const std::string& path)
@@ -68,12 +68,17 @@ bool refuseFolderAsOutput(const std::string& out, std::string& error)
     return false;
 }
 
+std::string scratchName(const std::string& finalPath, const char* tag, int attempt)
+{
+    const std::string base = finalPath + tag + std::to_string(getpid());
+    return attempt == 0 ? base : base + "-" + std::to_string(attempt);
+}
+
 std::FILE* createScratchBeside(const std::string& finalPath, const char* tag, std::string& scratchPath,
                                std::string& error)
 {
-    const std::string base = finalPath + tag + std::to_string(getpid());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+    for (int attempt = 0; attempt < kScratchAttempts; ++attempt) {
+        const std::string candidate = scratchName(finalPath, tag, attempt);
         int fd = -1;
         {
             // No signal between creating the file and arming its removal;

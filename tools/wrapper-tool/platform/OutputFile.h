@@ -3,6 +3,15 @@
 #include <cstdio>
 #include <string>
 
+// Moves a stream to `position`, past 2 GiB too.
+bool seekStream(std::FILE* file, uint64_t position);
+
+// The scratch name beside `finalPath` for the given attempt: finalPath + tag +
+// the process id, then "-1", "-2"... when that name is taken.
+std::string scratchName(const std::string& finalPath, const char* tag, int attempt);
+// How many names scratchName() offers before giving up.
+const int kScratchAttempts = 100;
+
 // Creates a new, empty scratch file beside `finalPath`, named finalPath + tag
 // + the process id (another suffix when that name is taken). Created
 // exclusively: nothing already at the name, a planted link included, is

@@ -2,7 +2,11 @@
 // so a link planted anywhere under the root is met, not followed.
 #include "platform/OutputTree.h"
 
+#include "platform/InterruptCleanup.h"
+#include "platform/OutputFile.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -57,15 +61,45 @@ std::vector<std::string> parts(const std::string& relative)
     return out;
 }
 
+// `name` in the folder holding the last of `names`, '/'-separated.
+std::string inFolder(const std::vector<std::string>& names, const std::string& name)
+{
+    std::string path;
+    for (size_t i = 0; i + 1 < names.size(); ++i)
+        path += names[i] + "/";
+    return path + name;
+}
+
 bool isLink(int folder, const std::string& name)
 {
     struct stat info;
     return fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
 }
 
+// Moves the finished temporary onto its name. Without `replace` nothing may
+// have appeared there meanwhile; a file system without RENAME_NOREPLACE gets
+// the plain rename, the name having been found free when the file was made.
+bool moveIntoPlace(int folder, const std::string& from, const std::string& to, bool replace)
+{
+#ifdef RENAME_NOREPLACE
+    if (!replace) {
+        if (renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+    }
+#endif
+    (void)replace;
+    return renameat(folder, from.c_str(), folder, to.c_str()) == 0;
+}
+
 class PosixTreeFile : public TreeFile {
 public:
-    PosixTreeFile(int folder, int fd, std::string name) : folder_(folder), fd_(fd), name_(std::move(name)) {}
+    PosixTreeFile(int folder, int fd, std::string temporary, std::string name, bool replace, int slot)
+        : folder_(folder), fd_(fd), temporary_(std::move(temporary)), name_(std::move(name)), replace_(replace),
+          slot_(slot)
+    {
+    }
     ~PosixTreeFile() override { discard(); }
 
     bool write(const uint8_t* data, uint32_t size) override
@@ -75,7 +109,7 @@ public:
             if (wrote < 0 && errno == EINTR)
                 continue;
             if (wrote <= 0)
-                return false;
+                return failed(wrote < 0 ? errno : ENOSPC);
             data += wrote;
             size -= uint32_t(wrote);
         }
@@ -84,23 +118,37 @@ public:
     bool finish() override
     {
         const int fd = fd_.release();
-        if (fd < 0 || close(fd) != 0)
+        if (fd < 0)
             return false;
+        if (close(fd) != 0 || !moveIntoPlace(folder_.get(), temporary_, name_, replace_))
+            return failed(errno);
         kept_ = true;
+        forgetOnInterruptSlot(slot_);
         return true;
     }
     void discard() override
     {
         fd_.reset(-1);
-        if (!kept_ && folder_.get() >= 0)
-            unlinkat(folder_.get(), name_.c_str(), 0);
+        if (!kept_ && folder_.get() >= 0) {
+            unlinkat(folder_.get(), temporary_.c_str(), 0);
+            forgetOnInterruptSlot(slot_);
+        }
         folder_.reset(-1);
     }
 
 private:
+    bool failed(int errorNumber)
+    {
+        reason_ = std::strerror(errorNumber);
+        return false;
+    }
+
     Descriptor folder_;
     Descriptor fd_;
+    std::string temporary_;
     std::string name_;
+    bool replace_;
+    int slot_;
     bool kept_ = false;
 };
 
@@ -181,23 +229,32 @@ OutputTree::Outcome OutputTree::createFile(const std::string& relative, Existing
     if (folder.get() < 0)
         return refused ? Outcome::Refused : Outcome::Failed;
     const std::string& name = names.back();
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = openat(folder.get(), name.c_str(), flags, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        struct stat info;
-        const bool folderThere = fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                                 S_ISDIR(info.st_mode);
-        const Outcome policy = existingFile(relative, existing, folderThere, error);
+    struct stat info;
+    const bool taken = fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    if (taken) {
+        const Outcome policy = existingFile(relative, existing, S_ISDIR(info.st_mode), error);
         if (policy != Outcome::Created)
             return policy;
-        // Replaced, not written through: a link goes, its target stays as it was.
-        if (unlinkat(folder.get(), name.c_str(), 0) == 0)
-            fd = openat(folder.get(), name.c_str(), flags, 0666);
+    }
+    // The data goes to a temporary beside the name; a file or link there is
+    // replaced by the rename in finish(), never written through.
+    int fd = -1;
+    int slot = -1;
+    std::string temporary;
+    for (int attempt = 0; attempt < kScratchAttempts && fd < 0; ++attempt) {
+        temporary = scratchName(name, ".tmp", attempt);
+        SignalsHeld held;
+        fd = openat(folder.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            slot = removeOnInterruptSlot(shown(inFolder(names, temporary)));
+        else if (errno != EEXIST)
+            break;
     }
     if (fd < 0) {
-        error = "cannot create '" + shown(relative) + "': " + std::strerror(errno);
+        error = "cannot create a file beside '" + shown(relative) + "': " +
+                (errno == EEXIST ? std::string("every scratch name is taken") : std::strerror(errno));
         return Outcome::Failed;
     }
-    file.reset(new PosixTreeFile(folder.release(), fd, name));
+    file.reset(new PosixTreeFile(folder.release(), fd, temporary, name, taken, slot));
     return Outcome::Created;
 }

@@ -7,14 +7,21 @@
 // What extract does with a file that is already there (7-Zip's -aos/-aoa).
 enum class ExistingFiles { Refuse, Skip, Overwrite };
 
-// One file being written under an OutputTree. It is removed again unless
-// finish() succeeds: an entry that fails its size or CRC check leaves
-// nothing behind.
+// One file being written under an OutputTree: an exclusive temporary beside
+// its name, renamed onto the name only by finish() (called after the size and
+// CRC check). Until then a file already at the name stays byte for byte, and
+// a failed entry leaves no temporary.
 class TreeFile : public ZipReaderCallback {
 public:
     virtual ~TreeFile() = default;
-    // Removes the file (after a failed check). Safe to call more than once.
+    // Removes the temporary (after a failed check). Safe to call more than once.
     virtual void discard() = 0;
+    // The system's reason when a write, the close or the rename failed;
+    // empty when the data itself was refused.
+    const std::string& reason() const { return reason_; }
+
+protected:
+    std::string reason_;
 };
 
 // The folder extract writes into, held open: every folder and file is made
@@ -40,7 +47,8 @@ public:
     Outcome createFolders(const std::string& relative, bool includingLast, std::string& error);
 
     // A new file at `relative`; an existing one is refused, skipped or
-    // replaced (a link there is replaced, never written through).
+    // replaced when the new one is finished (a link there is replaced, never
+    // written through).
     Outcome createFile(const std::string& relative, ExistingFiles existing, std::unique_ptr<TreeFile>& file,
                        std::string& error);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Owned_win.h"
+#include "platform/OutputFile.h"
 #include "platform/WidePath.h"
 
 namespace fs = std::filesystem;
@@ -21,42 +22,62 @@ std::string systemReason(DWORD code)
     return std::error_code(int(code), std::system_category()).message();
 }
 
+bool isReparsePoint(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 class WindowsTreeFile : public TreeFile {
 public:
-    WindowsTreeFile(HANDLE handle, std::wstring path) : handle_(handle), path_(std::move(path)) {}
+    WindowsTreeFile(HANDLE handle, std::wstring temporary, std::wstring path, bool replace)
+        : handle_(handle), temporary_(std::move(temporary)), path_(std::move(path)), replace_(replace)
+    {
+    }
     ~WindowsTreeFile() override { discard(); }
 
     bool write(const uint8_t* data, uint32_t size) override
     {
         DWORD wrote = 0;
-        return handle_.valid() && WriteFile(handle_.get(), data, size, &wrote, nullptr) && wrote == size;
+        if (handle_.valid() && WriteFile(handle_.get(), data, size, &wrote, nullptr) && wrote == size)
+            return true;
+        return failed(handle_.valid() && wrote != size ? ERROR_DISK_FULL : GetLastError());
     }
     bool finish() override
     {
         if (!handle_.valid())
             return false;
-        const bool closed = CloseHandle(handle_.release()) != 0;
-        kept_ = closed;
-        return closed;
+        if (!CloseHandle(handle_.release()))
+            return failed(GetLastError());
+        // A folder link in the way goes only now, when its replacement is complete.
+        const DWORD there = GetFileAttributesW(path_.c_str());
+        if (replace_ && isReparsePoint(there) && (there & FILE_ATTRIBUTE_DIRECTORY))
+            RemoveDirectoryW(path_.c_str());
+        if (!MoveFileExW(temporary_.c_str(), path_.c_str(), replace_ ? MOVEFILE_REPLACE_EXISTING : 0))
+            return failed(GetLastError());
+        kept_ = true;
+        return true;
     }
     void discard() override
     {
         handle_.reset();
-        if (!kept_ && !path_.empty())
-            DeleteFileW(path_.c_str());
-        path_.clear();
+        if (!kept_ && !temporary_.empty())
+            DeleteFileW(temporary_.c_str());
+        temporary_.clear();
     }
 
 private:
+    bool failed(DWORD code)
+    {
+        reason_ = systemReason(code);
+        return false;
+    }
+
     UniqueHandle handle_;
+    std::wstring temporary_;
     std::wstring path_;
+    bool replace_;
     bool kept_ = false;
 };
-
-bool isReparsePoint(DWORD attributes)
-{
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
 
 } // namespace
 
@@ -121,23 +142,27 @@ OutputTree::Outcome OutputTree::createFile(const std::string& relative, Existing
         return folders;
     const std::wstring path = (state_->root / fs::u8path(relative)).wstring();
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
+    const bool taken = attributes != INVALID_FILE_ATTRIBUTES;
+    if (taken) {
         const bool folderThere = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isReparsePoint(attributes);
         const Outcome policy = existingFile(relative, existing, folderThere, error);
         if (policy != Outcome::Created)
             return policy;
-        // The link itself goes, its target stays as it was.
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveDirectoryW(path.c_str());
-        else
-            DeleteFileW(path.c_str());
     }
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // The data goes to a temporary beside the name, moved onto it by finish().
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::wstring temporary;
+    for (int attempt = 0; attempt < kScratchAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = path + widePath(scratchName("", ".tmp", attempt)); // ASCII: any code page
+        handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
     if (handle == INVALID_HANDLE_VALUE) {
-        error = "cannot create '" + shown(relative) + "': " + systemReason(GetLastError());
+        error = "cannot create a file beside '" + shown(relative) + "': " + systemReason(GetLastError());
         return Outcome::Failed;
     }
-    file.reset(new WindowsTreeFile(handle, path));
+    file.reset(new WindowsTreeFile(handle, temporary, path, taken));
     return Outcome::Created;
 }
