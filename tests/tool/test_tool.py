@@ -782,15 +782,22 @@ class PackerTest(ToolTestCase):
                 toolkit.make_payload(target, {"big.bin": b"the old file"})
                 result = run_tool("extract", installer, target, "--overwrite")
                 tested = run_tool("extract", installer, "--test")
+                verified = run_tool("verify", installer, "--json")
+                report = json.loads(verified.stdout)
                 with open(os.path.join(target, "big.bin"), "rb") as f:
                     kept = f.read()
                 if refused is None:
-                    self.assertEqual((result.returncode, tested.returncode), (0, 0), result.stderr + tested.stderr)
+                    self.assertEqual((result.returncode, tested.returncode, verified.returncode), (0, 0, 0),
+                                     result.stderr + tested.stderr + verified.stdout)
                     self.assertEqual(kept, big)
                     continue
                 for run in (result, tested):
                     self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
                     self.assertIn("'big.bin': " + refused, run.stderr)
+                self.assertEqual(verified.returncode, 1)
+                self.assertEqual(report["problems"], ["entry 1 'big.bin': cannot be decompressed, or its size or "
+                                                      "CRC-32 does not match"])
+                self.assertTrue(any("'big.bin': " + refused in w for w in report["warnings"]), report["warnings"])
                 self.assertEqual(kept, b"the old file")
                 self.assertEqual(sorted(os.listdir(target)), sorted(os.listdir(self.path("in"))))
 
