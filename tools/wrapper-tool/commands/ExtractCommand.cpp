@@ -135,8 +135,7 @@ private:
             }
             pending->sink = HeldFile(pending->file.get());
         }
-        // A few entries per worker under way: enough to keep them busy.
-        const int settled = finishPending(2 * threads_ - 1);
+        const int settled = finishPending(workers_.ahead() - 1);
         if (settled != kExitOk)
             return settled;
         workers_.submit(i, reader_.entries()[i], reader_.chunkIndex(i), pending->sink);

@@ -44,6 +44,10 @@ public:
     // first. On failure `why` names the first chunk that failed, when chunked.
     bool waitOldest(uint32_t& index, std::string& why);
     size_t pending() const { return submitted_.size(); }
+    // How many entries to keep under way: a big one at the head must not
+    // leave the other workers idle, and each may hold a temporary open
+    // (well below the interrupt cleanup's slots).
+    size_t ahead() const { return workers_.size() * 8 < 32 ? workers_.size() * 8 : 32; }
 
 private:
     struct Job;

@@ -36,8 +36,7 @@ public:
 
     void submit(uint32_t index)
     {
-        // A few entries per worker under way: enough to keep them busy.
-        settle(2 * threads_ - 1);
+        settle(workers_.ahead() - 1);
         workers_.submit(index, reader_.entries()[index], reader_.chunkIndex(index), discard_);
     }
 
