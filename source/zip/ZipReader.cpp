@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "ZipBytes.h"
+#include "ZipChunkInflate.h"
 #include "ZipEntryData.h"
 #include "ZipExtraction.h"
 #include "ZipOutputCheck.h"
@@ -197,4 +198,32 @@ bool ZipReader::extractEntry(const ZipEntryInfo& entry, ZipReaderCallback& sink)
             return false;
     }
     return sink.finish();
+}
+
+ChunkIndexResult ZipReader::chunkIndex(uint32_t index)
+{
+    if (!isOpen_ || !directoryLoaded_ || index >= entries_.size())
+        return ChunkIndexResult();
+    const ZipEntryInfo& entry = entries_[index];
+    ChunkIndexResult result = readChunkIndex(entry);
+    ZipEntryData where;
+    if (result.valid() && (!locateEntryData(archive_, entry, where) || where.method != kMethodDeflated ||
+                           where.descriptorFollows || where.dataSize != entry.compressedSize)) {
+        result = ChunkIndexResult();
+        result.status = ChunkIndexResult::Status::Invalid;
+        result.reason = "its local record does not agree with its chunk index";
+    }
+    return result;
+}
+
+bool ZipReader::extractChunk(uint32_t index, const ChunkIndexResult& chunks, size_t number, ZipReaderCallback& sink,
+                             std::string& why)
+{
+    ZipEntryData where;
+    if (!isOpen_ || !directoryLoaded_ || index >= entries_.size() || number >= chunks.chunks.size() ||
+        !locateEntryData(archive_, entries_[index], where)) {
+        why = "its data cannot be found";
+        return false;
+    }
+    return inflateChunk(archive_, where.dataOffset, chunks.chunks[number], number, chunks.chunks.size(), sink, why);
 }

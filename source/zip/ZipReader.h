@@ -1,9 +1,11 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "ZipArchiveBytes.h"
 #include "ZipByteSource.h"
+#include "ZipChunkIndex.h"
 #include "ZipEntryInfo.h"
 #include "ZipOpenResult.h"
 #include "ZipReaderCallback.h"
@@ -40,6 +42,14 @@ public:
     // size and CRC-32, and a data descriptor against the directory, before
     // calling the sink's finish().
     bool extract(uint32_t index, ZipReaderCallback& sink);
+    // Entry `index`'s chunk index, Valid only when its chunks may be
+    // inflated apart: the index passed its checks and the local record
+    // agrees (deflated, the directory's size, no data descriptor to check).
+    ChunkIndexResult chunkIndex(uint32_t index);
+    // Chunk `number` of that index to `sink` (its write() only), checked as
+    // inflateChunk checks it; `why` names the chunk when it fails.
+    bool extractChunk(uint32_t index, const ChunkIndexResult& chunks, size_t number, ZipReaderCallback& sink,
+                      std::string& why);
 
     bool zip64() const { return isZip64_; }
     // Bytes in front of the archive (what it was appended to); 0 when the

@@ -1,11 +1,13 @@
 // libFuzzer target: any bytes as the end of an image, opened, every entry's
-// chunk index read and every entry extracted into a sink that only counts, once from one buffer and once
-// through small windows. Inputs shorter than the search window get zero
+// chunk index read, its chunks inflated one by one and every entry extracted
+// into a sink that only counts, once from one buffer and once through small
+// windows. Inputs shorter than the search window get zero
 // filler in front, so small archives stay reachable.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "CopiedWindows.h"
 #include "ZipChunkIndex.h"
@@ -47,10 +49,16 @@ void extractAll(ZipReader& reader)
             break;
         (void)info.isDirectory();
         (void)info.isSymlink();
-        const ChunkIndexResult index = readChunkIndex(info);
+        const ChunkIndexResult index = reader.chunkIndex(i);
         for (const ZipChunk& chunk : index.chunks)
             if (chunk.compressedOffset + chunk.compressedSize > info.compressedSize)
                 __builtin_trap(); // a valid index never points past its entry's data
+        // Each chunk alone, as the tool's workers inflate them.
+        for (size_t c = 0; c < index.chunks.size() && total <= kOutputBudget; ++c) {
+            CountingSink chunkSink(total);
+            std::string why;
+            reader.extractChunk(i, index, c, chunkSink, why);
+        }
         CountingSink sink(total);
         reader.extract(i, sink);
     }

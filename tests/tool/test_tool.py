@@ -739,6 +739,68 @@ class PackerTest(ToolTestCase):
                 with open(self.path(f"x{level}", "big.bin"), "rb") as f:
                     self.assertEqual(f.read(), big)
 
+    def test_lying_chunk_index_never_gives_a_wrong_file(self):
+        """A chunk index that fails its checks leaves the entry to one stream;
+        one that passes them but lies about the data fails the entry, naming
+        the chunk, and the file already there stays."""
+        source = self.path("in")
+        big = b"".join(struct.pack("<I", i) for i in range(1500000)) + random.Random(5).randbytes(1 << 20)
+        toolkit.make_payload(source, {"big.bin": big})
+        packed = self.path("good.exe")
+        self.pack(source, packed, "--quiet")
+        with open(packed, "rb") as f:
+            image = f.read()
+        with zipfile.ZipFile(packed) as z:
+            info = z.getinfo("big.bin")
+        self.assertEqual(info.extra[:2], b"\x43\x49")  # the index is the record's first extra block
+        at = image.rindex(info.extra)
+        records = at + 8  # past the block's ID, length and chunk size
+        names, extras = struct.unpack_from("<HH", image, info.header_offset + 26)
+        data = info.header_offset + 30 + names + extras
+        second = data + struct.unpack_from("<Q", image, records + 12)[0]
+
+        def patch(edits):
+            out = bytearray(image)
+            for offset, value in edits:
+                out[offset:offset + len(value)] = value
+            return bytes(out)
+
+        crc = lambda i: image[records + 12 * i + 8:records + 12 * i + 12]
+        cases = [  # what the lie is, edits (offset, bytes), None: extracts right, else the error's text
+            ("CRC-32s swapped", [(records + 8, crc(1)), (records + 20, crc(0))], None),
+            ("chunk size doubled", [(at + 4, struct.pack("<I", 2 * struct.unpack_from("<I", image, at + 4)[0]))], None),
+            ("offsets out of order", [(records + 12, struct.pack("<Q", 0))], None),
+            ("a boundary moved by a byte", [(records + 12, struct.pack("<Q", second - data + 1))], "chunk 1 of 4"),
+            ("a chunk's data damaged", [(second + 1000, bytes([image[second + 1000] ^ 0x55]))], "chunk 2 of 4"),
+        ]
+        for what, edits, refused in cases:
+            with self.subTest(what):
+                installer = self.path("lying.exe")
+                with open(installer, "wb") as f:
+                    f.write(patch(edits))
+                target = self.path("x-" + what.replace(" ", "-").replace("'", ""))
+                toolkit.make_payload(target, {"big.bin": b"the old file"})
+                result = run_tool("extract", installer, target, "--overwrite")
+                tested = run_tool("extract", installer, "--test")
+                verified = run_tool("verify", installer, "--json")
+                report = json.loads(verified.stdout)
+                with open(os.path.join(target, "big.bin"), "rb") as f:
+                    kept = f.read()
+                if refused is None:
+                    self.assertEqual((result.returncode, tested.returncode, verified.returncode), (0, 0, 0),
+                                     result.stderr + tested.stderr + verified.stdout)
+                    self.assertEqual(kept, big)
+                    continue
+                for run in (result, tested):
+                    self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+                    self.assertIn("'big.bin': " + refused, run.stderr)
+                self.assertEqual(verified.returncode, 1)
+                self.assertEqual(report["problems"], ["entry 1 'big.bin': cannot be decompressed, or its size or "
+                                                      "CRC-32 does not match"])
+                self.assertTrue(any("'big.bin': " + refused in w for w in report["warnings"]), report["warnings"])
+                self.assertEqual(kept, b"the old file")
+                self.assertEqual(sorted(os.listdir(target)), sorted(os.listdir(self.path("in"))))
+
     def test_exclude(self):
         source = self.path("in")
         files = ["app.dll", "app.pdb", "sub/x.pdb", "sub/C.PDB", ".DS_Store", "sub/.DS_Store", "docs/drafts/n.txt",

@@ -50,10 +50,14 @@ struct ExtractTally {
 
 // Passes an entry's bytes to its temporary; the rename waits until every
 // entry before it is in place (finishPending), so a failure keeps the order.
-class HeldFile : public ZipReaderCallback {
+class HeldFile : public EntrySink {
 public:
     explicit HeldFile(TreeFile* file) : file_(file) {}
     bool write(const uint8_t* data, uint32_t size) override { return file_ == nullptr || file_->write(data, size); }
+    bool writeAt(uint64_t offset, const uint8_t* data, uint32_t size) override
+    {
+        return file_ == nullptr || file_->writeAt(offset, data, size);
+    }
     bool finish() override { return true; }
 
 private:
@@ -131,11 +135,10 @@ private:
             }
             pending->sink = HeldFile(pending->file.get());
         }
-        // A few entries per worker under way: enough to keep them busy.
-        const int settled = finishPending(2 * threads_ - 1);
+        const int settled = finishPending(workers_.ahead() - 1);
         if (settled != kExitOk)
             return settled;
-        workers_.submit(i, reader_.entries()[i], pending->sink);
+        workers_.submit(i, reader_.entries()[i], reader_.chunkIndex(i), pending->sink);
         pending_.push_back(std::move(pending));
         return kExitOk;
     }
@@ -145,7 +148,8 @@ private:
     {
         while (pending_.size() > keep) {
             uint32_t index = 0;
-            const bool delivered = workers_.waitOldest(index);
+            std::string why;
+            const bool delivered = workers_.waitOldest(index, why);
             std::unique_ptr<PendingEntry> done(std::move(pending_.front()));
             pending_.pop_front();
             const PlannedEntry& planned = plan_.entries[index];
@@ -154,7 +158,7 @@ private:
             if (!placed) {
                 if (file != nullptr)
                     file->discard();
-                return entryFailure(index, planned, file);
+                return entryFailure(index, planned, file, why);
             }
             tally_.written += reader_.entries()[index].uncompressedSize;
             progress_->advance(reader_.entries()[index].uncompressedSize);
@@ -162,16 +166,18 @@ private:
         return kExitOk;
     }
 
-    int entryFailure(uint32_t i, const PlannedEntry& planned, TreeFile* file)
+    // `why` names the failing chunk of a chunked entry; empty for a whole one.
+    int entryFailure(uint32_t i, const PlannedEntry& planned, TreeFile* file, const std::string& why)
     {
+        const std::string problem = why.empty() ? "its size or CRC-32 does not match" : why;
         if (file == nullptr)
-            return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": its size or CRC-32 does not match");
+            return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": " + problem);
         const std::string kept = "; nothing was written there (a file already there is kept as it was)";
         if (!file->reason().empty())
             return reportFailure(kCommand, kExitIoError,
                                  entryLabel(i, planned) + ": cannot write '" + tree_->shown(planned.path) +
                                      "': " + file->reason() + kept);
-        return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": its size or CRC-32 does not match" + kept);
+        return reportFailure(kCommand, kExitRefused, entryLabel(i, planned) + ": " + problem + kept);
     }
 
     // An entry before this one that failed is the one reported.

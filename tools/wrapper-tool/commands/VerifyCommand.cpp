@@ -4,16 +4,15 @@
 
 #include "cli/Arguments.h"
 #include "commands/Commands.h"
-#include "inspect/CountingSink.h"
 #include "inspect/EntryReport.h"
 #include "EntryName.h"
 #include "inspect/InstallerView.h"
 #include "inspect/Json.h"
 #include "cli/Messages.h"
 #include "inspect/PayloadChecks.h"
+#include "inspect/PayloadVerify.h"
 #include "inspect/StubIdentity.h"
 #include "PeImage.h"
-#include "cli/Progress.h"
 #include "inspect/Digest.h"
 #include "sign/SignatureCheck.h"
 #include "sign/SignatureText.h"
@@ -51,68 +50,6 @@ const char kUsage[] =
     "\n"
     "exit codes: 0 the stub would unpack it and start the inner setup,\n"
     "            1 it would not, 2 bad command line, 3 I/O error\n";
-
-struct Findings {
-    std::vector<std::string> problems;
-    std::vector<std::string> notes;
-    std::vector<std::string> warnings;
-    bool innerSetup = false;
-    std::vector<std::string> stagedUpdates;
-    uint64_t files = 0;
-    uint64_t folders = 0;
-    uint64_t unpackedBytes = 0;
-};
-
-uint64_t totalUnpackedBytes(const ZipReader& reader)
-{
-    uint64_t total = 0;
-    for (const ZipEntryInfo& entry : reader.entries())
-        total += entry.uncompressedSize;
-    return total;
-}
-
-void checkFile(ZipReader& reader, uint32_t index, const PlannedEntry& planned, Findings& found)
-{
-    CountingSink sink;
-    const bool extracted = reader.extract(index, sink);
-    if (!extracted) {
-        found.problems.push_back(entryLabel(index, planned) +
-                                 ": cannot be decompressed, or its size or CRC-32 does not match");
-        return;
-    }
-    found.unpackedBytes += sink.bytes();
-}
-
-// Every entry the plan refuses is a problem (the first one is where the
-// stub stops); every file is decompressed and checked.
-void checkEntries(ZipReader& reader, const UnpackPlan& plan, Findings& found)
-{
-    const uint32_t count = uint32_t(reader.entries().size());
-    Progress progress("verifying", totalUnpackedBytes(reader));
-    for (uint32_t i = 0; i < count; ++i) {
-        const ZipEntryInfo& entry = reader.entries()[i];
-        const PlannedEntry& planned = plan.entries[i];
-        if (planned.refused()) {
-            found.problems.push_back(refusalProblem(plan, i) + "; the stub refuses it and stops");
-            continue;
-        }
-        if (planned.encoding == NameEncoding::AnsiCodePage && planned.name != entry.fileName)
-            found.notes.push_back(entryLabel(i, planned) +
-                                  ": name is not plain ASCII and not marked UTF-8 (flag bit 11); "
-                                  "the stub reads it in the ANSI code page, shown here as Windows-1252");
-        if (planned.action == EntryAction::MakeFolder) {
-            ++found.folders;
-            continue;
-        }
-        ++found.files;
-        if (entry.fileName == kInnerSetupName)
-            found.innerSetup = true;
-        if (planned.stagedUpdate)
-            found.stagedUpdates.push_back(planned.name);
-        checkFile(reader, i, planned, found);
-        progress.advance(entry.uncompressedSize);
-    }
-}
 
 void describeStub(const StubIdentity& stub)
 {
@@ -234,7 +171,7 @@ int runVerify(int argc, char** argv)
     }
 
     const UnpackPlan plan = planUnpackNamed(reader.entries());
-    checkEntries(reader, plan, found);
+    checkEntries(path, reader, plan, found);
     if (!found.innerSetup)
         found.problems.push_back(std::string("no ") + kInnerSetupName + " at the top level");
     const bool ok = found.problems.empty();

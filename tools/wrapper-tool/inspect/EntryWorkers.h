@@ -8,13 +8,25 @@
 #include <thread>
 #include <vector>
 
+#include "ZipChunkIndex.h"
 #include "ZipEntryInfo.h"
 #include "ZipReaderCallback.h"
 
+// Where a worker delivers an entry: in order through write(), or, for the
+// chunks of an indexed entry, each chunk at its offset through writeAt(),
+// from several workers at once (ranges apart).
+class EntrySink : public ZipReaderCallback {
+public:
+    virtual bool writeAt(uint64_t offset, const uint8_t* data, uint32_t size) = 0;
+};
+
 // Extracts entries of one installer on worker threads, each worker through
 // an InstallerView of its own (its own mapping and reader: none is shared
-// between threads). Entries are taken in the order submitted; each result is
-// awaited by index, so the caller keeps its order of messages and renames.
+// between threads). An entry with a valid chunk index is split into its
+// chunks, each inflated alone by whichever worker is free, so one big entry
+// uses every core; a worker holds one chunk's buffer, never an entry. Work
+// is taken in the order submitted; each result is awaited by index, so the
+// caller keeps its order of messages and renames.
 class EntryWorkers {
 public:
     EntryWorkers(const std::string& installer, unsigned threads);
@@ -22,21 +34,34 @@ public:
     EntryWorkers(const EntryWorkers&) = delete;
     EntryWorkers& operator=(const EntryWorkers&) = delete;
 
-    // Entry `index` (as the caller's reader lists it: `expected`) into `sink`,
-    // which must live until wait() has returned for it. The sink's finish()
-    // is called by the worker once the size and CRC-32 matched.
-    void submit(uint32_t index, const ZipEntryInfo& expected, ZipReaderCallback& sink);
-    // Whether that entry was delivered and matched; the oldest submitted first.
-    bool waitOldest(uint32_t& index);
+    // Entry `index` (as the caller's reader lists it: `expected`, with its
+    // chunk index as that reader's chunkIndex() gave it) into `sink`, which
+    // must live until wait() has returned for it. A whole entry's finish() is
+    // called by the worker once its size and CRC-32 matched; a chunked one
+    // is complete when every chunk matched its own (they combine to the entry's).
+    void submit(uint32_t index, const ZipEntryInfo& expected, const ChunkIndexResult& chunks, EntrySink& sink);
+    // Whether that entry was delivered and matched; the oldest submitted
+    // first. On failure `why` names the first chunk that failed, when chunked.
+    bool waitOldest(uint32_t& index, std::string& why);
     size_t pending() const { return submitted_.size(); }
+    // How many entries to keep under way: a big one at the head must not
+    // leave the other workers idle, and each may hold a temporary open
+    // (well below the interrupt cleanup's slots).
+    size_t ahead() const { return workers_.size() * 8 < 32 ? workers_.size() * 8 : 32; }
 
 private:
     struct Job;
+    struct Task {
+        std::shared_ptr<Job> job;
+        size_t chunk; // kWhole for an entry inflated as one stream
+    };
+    static const size_t kWhole = size_t(-1);
     void work();
+    bool run(class InstallerView& view, const Task& task, std::string& why);
 
     std::string installer_;
     std::vector<std::thread> workers_;
-    std::deque<std::shared_ptr<Job>> queue_;     // not yet taken
+    std::deque<Task> queue_;                     // not yet taken
     std::deque<std::shared_ptr<Job>> submitted_; // not yet awaited
     std::mutex mutex_;
     std::condition_variable changed_;

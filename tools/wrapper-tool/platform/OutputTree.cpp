@@ -115,6 +115,20 @@ public:
         }
         return fd_.get() >= 0;
     }
+    bool writeAt(uint64_t offset, const uint8_t* data, uint32_t size) override
+    {
+        while (size > 0 && fd_.get() >= 0) {
+            const ssize_t wrote = ::pwrite(fd_.get(), data, size, off_t(offset));
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote <= 0)
+                return failed(wrote < 0 ? errno : ENOSPC);
+            data += wrote;
+            offset += uint64_t(wrote);
+            size -= uint32_t(wrote);
+        }
+        return fd_.get() >= 0;
+    }
     bool finish() override
     {
         const int fd = fd_.release();
@@ -137,11 +151,7 @@ public:
     }
 
 private:
-    bool failed(int errorNumber)
-    {
-        reason_ = std::strerror(errorNumber);
-        return false;
-    }
+    bool failed(int errorNumber) { return failedWith(std::strerror(errorNumber)); }
 
     Descriptor folder_;
     Descriptor fd_;

@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "ZipReaderCallback.h"
@@ -14,6 +16,9 @@ enum class ExistingFiles { Refuse, Skip, Overwrite };
 class TreeFile : public ZipReaderCallback {
 public:
     virtual ~TreeFile() = default;
+    // `size` bytes at `offset` (the chunks of one entry, each where it
+    // belongs); threads may write ranges apart at the same time.
+    virtual bool writeAt(uint64_t offset, const uint8_t* data, uint32_t size) = 0;
     // Removes the temporary (after a failed check). Safe to call more than once.
     virtual void discard() = 0;
     // The system's reason when a write, the close or the rename failed;
@@ -21,6 +26,17 @@ public:
     const std::string& reason() const { return reason_; }
 
 protected:
+    // The first failure's reason is the one kept, whichever thread met it.
+    bool failedWith(const std::string& reason)
+    {
+        std::lock_guard<std::mutex> lock(reasonLock_);
+        if (reason_.empty())
+            reason_ = reason;
+        return false;
+    }
+
+private:
+    std::mutex reasonLock_;
     std::string reason_;
 };
 

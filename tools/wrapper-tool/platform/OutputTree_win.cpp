@@ -42,6 +42,17 @@ public:
             return true;
         return failed(handle_.valid() && wrote != size ? ERROR_DISK_FULL : GetLastError());
     }
+    // A positioned write: the offset in an OVERLAPPED on the synchronous handle.
+    bool writeAt(uint64_t offset, const uint8_t* data, uint32_t size) override
+    {
+        OVERLAPPED at{};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD wrote = 0;
+        if (handle_.valid() && WriteFile(handle_.get(), data, size, &wrote, &at) && wrote == size)
+            return true;
+        return failed(handle_.valid() && wrote != size ? ERROR_DISK_FULL : GetLastError());
+    }
     bool finish() override
     {
         if (!handle_.valid())
@@ -66,11 +77,7 @@ public:
     }
 
 private:
-    bool failed(DWORD code)
-    {
-        reason_ = systemReason(code);
-        return false;
-    }
+    bool failed(DWORD code) { return failedWith(systemReason(code)); }
 
     UniqueHandle handle_;
     std::wstring temporary_;
