@@ -3,28 +3,11 @@
 #include <vector>
 #include <zlib.h>
 
+#include "RawInflate.h"
+
 namespace {
 
 const uint32_t kPiece = 0x40000;
-
-// zlib's raw inflate state, ended whatever the way out.
-class RawInflate {
-public:
-    RawInflate() { ready_ = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
-    ~RawInflate()
-    {
-        if (ready_)
-            inflateEnd(&stream);
-    }
-    RawInflate(const RawInflate&) = delete;
-    RawInflate& operator=(const RawInflate&) = delete;
-    bool ready() const { return ready_; }
-
-    z_stream stream{};
-
-private:
-    bool ready_ = false;
-};
 
 } // namespace
 

@@ -4,21 +4,12 @@
 
 #include <zlib.h>
 
+#include "RawInflate.h"
 #include "deflate/BufferDeflater.h"
 
 namespace {
 
 const size_t kStoredBlockMax = 65535;
-
-struct Inflater {
-    z_stream stream{};
-    bool started = false;
-    ~Inflater()
-    {
-        if (started)
-            inflateEnd(&stream);
-    }
-};
 
 // Stored blocks of at most 65535 bytes, the last one final when asked.
 void appendStored(const uint8_t* data, size_t size, bool final, std::vector<uint8_t>& out)
@@ -58,11 +49,10 @@ void makeJoinable(std::vector<uint8_t>& stream, const DeflateStreamEnds& ends)
 bool findStreamEnds(const uint8_t* stream, size_t size, DeflateStreamEnds& ends)
 {
     ends = DeflateStreamEnds();
-    Inflater inflater;
+    RawInflate inflater;
     z_stream& z = inflater.stream;
-    if (size > UINT_MAX || inflateInit2(&z, -15) != Z_OK)
+    if (size > UINT_MAX || !inflater.ready())
         return false;
-    inflater.started = true;
     z.next_in = const_cast<uint8_t*>(stream);
     z.avail_in = uInt(size);
     std::vector<uint8_t> scratch(1 << 16);
