@@ -3,7 +3,8 @@
 # fixture has made the build tree's throwaway prefix.
 if(WRAPPER_WINDOWS)
   add_test(NAME wine_prefix
-           COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${WRAPPER_WINE_PREFIX})
+           COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${WRAPPER_WINE_TEMPLATE}
+                   ${WRAPPER_WINE_PREFIX})
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 LABELS wine
                        ENVIRONMENT "WRAPPER_WINE_ARCH=${WRAPPER_WINE_ARCH}")
 endif()
@@ -22,6 +23,6 @@ endfunction()
 function(wrapper_mark_wine_test test)
   if(WRAPPER_WINDOWS)
     set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED wine LABELS wine
-      ENVIRONMENT "WINEPREFIX=${WRAPPER_WINE_PREFIX};WINEDEBUG=-all;WRAPPER_WINE_ARCH=${WRAPPER_WINE_ARCH}")
+      ENVIRONMENT "WINEPREFIX=${WRAPPER_WINE_PREFIX};WRAPPER_WINE_TEMPLATE=${WRAPPER_WINE_TEMPLATE};WINEDEBUG=-all;WRAPPER_WINE_ARCH=${WRAPPER_WINE_ARCH}")
   endif()
 endfunction()

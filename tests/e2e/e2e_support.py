@@ -7,7 +7,7 @@ Environment (set by CTest):
   E2E_RECORD_RUN      the test inner setup (record_run.exe)
   E2E_HOLD_FILE       holds a file for a while, as a scanner does (hold_file.exe)
   E2E_WORK_DIR        a folder of this group's own for prefixes and files
-  WINEPREFIX          the build tree's prefix, copied as each group's template
+  WRAPPER_WINE_TEMPLATE  the build tree's still prefix, copied for each group
 """
 import io
 import json
@@ -47,7 +47,7 @@ class WinePrefix:
     """A copy of the build tree's prefix with a persistent wineserver."""
 
     def __init__(self, name):
-        template = env_path("WINEPREFIX")
+        template = env_path("WRAPPER_WINE_TEMPLATE")
         work = env_path("E2E_WORK_DIR")
         self.root = os.path.join(work, name)
         if os.path.exists(self.root):
