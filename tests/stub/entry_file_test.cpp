@@ -116,8 +116,10 @@ TEST(EntryFile, WhatStandsInThePlaceNeverBlocks)
         {"a read-only, hidden system file", Leftover::File, "old", kMarks, false},
         {"a folder with a file in it", Leftover::Folder, "", 0, false},
     };
+    // Looked for first (its folder was there) or created first: the same outcome.
+    for (const bool mayBeThere : {false, true})
     for (const LeftoverCase& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(std::string(c.what) + (mayBeThere ? ", looked for first" : ", created first"));
         ScratchFolder scratch;
         const std::wstring target = scratch / L"sub\\entry.bin";
         CreateDirectoryW((scratch / L"sub").c_str(), nullptr);
@@ -138,7 +140,7 @@ TEST(EntryFile, WhatStandsInThePlaceNeverBlocks)
 
         TestBytes bytes(kContent);
         const EntryResult result = writeEntry(bytes, bytes.expected(), L"sub/entry.bin",
-                                              systemRetryClock());
+                                              systemRetryClock(), mayBeThere);
         ASSERT_TRUE(static_cast<bool>(result)) << int(result.failed) << " " << result.systemError;
         EXPECT_EQ(result.kept, c.kept);
         EXPECT_EQ(readFile(target), kContent);
@@ -165,7 +167,7 @@ TEST(EntryFile, AFailedEntryLeavesNoPartialFile)
         }
         TestBytes bytes(kContent, true);
         const EntryResult result = writeEntry(bytes, bytes.expected(), L"entry.bin",
-                                              systemRetryClock());
+                                              systemRetryClock(), hadOld);
         EXPECT_EQ(result.failed, EntryStep::Data);
         EXPECT_EQ(result.systemError, 0u);
         EXPECT_EQ(readFile(scratch / L"entry.bin"), hadOld ? "old and whole" : "<missing>");
@@ -174,7 +176,7 @@ TEST(EntryFile, AFailedEntryLeavesNoPartialFile)
         // The next run writes it whole.
         TestBytes whole(kContent);
         EXPECT_TRUE(static_cast<bool>(writeEntry(whole, whole.expected(), L"entry.bin",
-                                                 systemRetryClock())));
+                                                 systemRetryClock(), true)));
         EXPECT_EQ(readFile(scratch / L"entry.bin"), kContent);
     }
 }
@@ -202,7 +204,7 @@ TEST(EntryFile, AHeldFileIsWaitedForUntilReleased)
     const DWORD start = GetTickCount();
     TestBytes bytes(kContent);
     const EntryResult result = writeEntry(bytes, bytes.expected(), L"held.bin",
-                                          systemRetryClock());
+                                          systemRetryClock(), true);
     const DWORD took = GetTickCount() - start;
     holder.join();
     EXPECT_TRUE(static_cast<bool>(result)) << int(result.failed) << " " << result.systemError;
@@ -239,7 +241,7 @@ TEST(EntryFile, AFailureCarriesItsStepAndSystemError)
         }
         fakeNow = 0;
         TestBytes bytes(kContent);
-        const EntryResult result = writeEntry(bytes, bytes.expected(), c.path, fakeClock);
+        const EntryResult result = writeEntry(bytes, bytes.expected(), c.path, fakeClock, true);
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
         EXPECT_EQ(result.failed, c.step);
@@ -270,7 +272,7 @@ TEST(LongPaths, FilesAndFoldersPastTheClassicLimitGoByTheirFullForm)
     ASSERT_TRUE(createDirectories(deep + L"file.txt", false));
     TestBytes bytes(kContent);
     EXPECT_TRUE(static_cast<bool>(writeEntry(bytes, bytes.expected(), deep + L"file.txt",
-                                             systemRetryClock())));
+                                             systemRetryClock(), false)));
     EXPECT_EQ(readFile(full), kContent);
 }
 

@@ -178,11 +178,17 @@ private:
 } // namespace
 
 EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
-                       const std::wstring& path, const RetryClock& clock)
+                       const std::wstring& path, const RetryClock& clock, bool mayBeThere)
 {
     const std::wstring target = systemPath(path, kFilePathLimit);
     TransientRetry retry(clock);
     EntryResult result;
+    // Checked once: a file that failed the check is not read again.
+    bool checked = mayBeThere;
+    if (mayBeThere && fileHoldsContent(target, expected.size, expected.crc32)) {
+        result.kept = true;
+        return result;
+    }
     bool movedAside = false;
     for (;;) {
         const HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -193,10 +199,12 @@ EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
         }
         const DWORD error = GetLastError();
         // Something is there: most often this entry's file from an earlier run.
-        if (error == ERROR_FILE_EXISTS &&
-            fileHoldsContent(target, expected.size, expected.crc32)) {
-            result.kept = true;
-            break;
+        if (error == ERROR_FILE_EXISTS && !checked) {
+            checked = true;
+            if (fileHoldsContent(target, expected.size, expected.crc32)) {
+                result.kept = true;
+                break;
+            }
         }
         // Only now is it asked what stands there: that explains the failure.
         const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -226,12 +234,13 @@ EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
     return result;
 }
 
-EntryResult writeEntryFile(ZipReader& reader, uint32_t index, const std::wstring& path)
+EntryResult writeEntryFile(ZipReader& reader, uint32_t index, const std::wstring& path,
+                           bool mayBeThere)
 {
     if (index >= reader.entries().size())
         return failedAt(EntryStep::Data, 0);
     const ZipEntryInfo& entry = reader.entries()[index];
     ArchiveEntryBytes bytes(reader, index);
     return writeEntry(bytes, EntryExpectation{entry.uncompressedSize, entry.crc32}, path,
-                      systemRetryClock());
+                      systemRetryClock(), mayBeThere);
 }

@@ -30,9 +30,12 @@ struct EntryExpectation {
 // it and renamed over it, so that the old file stays whole until then. A
 // read-only mark that refuses the rename is cleared, a folder in the file's
 // place is moved aside, and a file held for a moment by another program is
-// waited for, within a few seconds, on `clock`.
+// waited for, within a few seconds, on `clock`. `mayBeThere`: the file's
+// folder was there before this run, so the file is looked for first (a
+// re-run keeps its files with one open each); else it is created first.
 EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
-                       const std::wstring& path, const RetryClock& clock);
+                       const std::wstring& path, const RetryClock& clock, bool mayBeThere);
 
 // The same for file entry `index` of `reader`, on the system's clock.
-EntryResult writeEntryFile(ZipReader& reader, uint32_t index, const std::wstring& path);
+EntryResult writeEntryFile(ZipReader& reader, uint32_t index, const std::wstring& path,
+                           bool mayBeThere);

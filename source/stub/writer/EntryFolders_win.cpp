@@ -29,9 +29,12 @@ uint32_t EntryFolders::make(const std::wstring& path, bool includeLast)
         const std::wstring folder = path.substr(0, i);
         const std::wstring key = FoldedNameSet::fold(folder);
         const uint32_t* known = made.find(key);
-        const uint32_t error = known != nullptr ? *known : makeOne(folder);
+        bool isNew = false;
+        const uint32_t error = known != nullptr ? *known : makeOne(folder, isNew);
         if (known == nullptr)
             made.insert(key, error);
+        if (isNew)
+            fresh.insert(key);
         if (first == 0)
             first = error;
     }
@@ -40,11 +43,13 @@ uint32_t EntryFolders::make(const std::wstring& path, bool includeLast)
 
 // Attributes are asked for only when the folder could not be made: they tell
 // a folder already there from a file in its place.
-uint32_t EntryFolders::makeOne(const std::wstring& folder)
+uint32_t EntryFolders::makeOne(const std::wstring& folder, bool& isNew)
 {
     const std::wstring target = systemPath(folder, kFolderPathLimit);
-    if (CreateDirectoryW(target.c_str(), nullptr))
+    if (CreateDirectoryW(target.c_str(), nullptr)) {
+        isNew = true;
         return 0;
+    }
     const DWORD error = GetLastError();
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -56,5 +61,18 @@ uint32_t EntryFolders::makeOne(const std::wstring& folder)
         return error;
     LOG_RECORD(LogLevel::Event, "unpackEmbeddedZip")
         << "Moved a file out of the way of a folder: " << folder << " -> " << aside;
-    return CreateDirectoryW(target.c_str(), nullptr) ? 0 : GetLastError();
+    if (!CreateDirectoryW(target.c_str(), nullptr))
+        return GetLastError();
+    isNew = true;
+    return 0;
+}
+
+bool EntryFolders::holderIsNew(const std::wstring& path) const
+{
+    size_t end = path.size();
+    while (end > 0 && !isSeparator(path[end - 1]))
+        --end;
+    while (end > 0 && isSeparator(path[end - 1]))
+        --end;
+    return end > 0 && fresh.find(FoldedNameSet::fold(path.substr(0, end))) != nullptr;
 }

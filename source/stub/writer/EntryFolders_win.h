@@ -13,9 +13,13 @@ public:
     // when `includeLast`. The system's error for the first folder that is not
     // there afterwards, 0 when all are.
     uint32_t make(const std::wstring& path, bool includeLast);
+    // Whether the folder that holds `path` was made by this run, so that no
+    // file can be in it yet. False for the work area's own top.
+    bool holderIsNew(const std::wstring& path) const;
 
 private:
-    uint32_t makeOne(const std::wstring& folder);
+    uint32_t makeOne(const std::wstring& folder, bool& isNew);
 
-    FoldedNameSet made; // each folder tried, with its outcome
+    FoldedNameSet made;  // each folder tried, with its outcome
+    FoldedNameSet fresh; // the folders this run made
 };

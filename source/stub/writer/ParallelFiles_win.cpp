@@ -20,8 +20,9 @@ unsigned __stdcall workerMain(void* files)
 
 ParallelFiles::ParallelFiles(ZipReader& reader, const std::wstring& installer,
                              const std::vector<uint32_t>& entries,
-                             const std::vector<std::wstring>& names)
-    : reader(reader), installer(installer), entries(entries), names(names),
+                             const std::vector<std::wstring>& names,
+                             const std::vector<bool>& fresh)
+    : reader(reader), installer(installer), entries(entries), names(names), fresh(fresh),
       outcomes(entries.size()), firstFailed(static_cast<LONG>(entries.size()))
 {
 }
@@ -59,7 +60,8 @@ void ParallelFiles::run(size_t job, ZipReader& with)
     FileOutcome& outcome = outcomes[job];
     {
         LogCapture capture(outcome.records);
-        outcome.result = writeEntryFile(with, entries[job], names[entries[job]]);
+        const uint32_t index = entries[job];
+        outcome.result = writeEntryFile(with, index, names[index], !fresh[index]);
     }
     if (!outcome.result) {
         LONG seen = InterlockedCompareExchange(&firstFailed, 0, 0);

@@ -28,9 +28,11 @@ public:
     static const unsigned kMaxWorkers = 4;
 
     // `entries`: the file entries' indices in plan order; `names[index]` the
-    // name each is written to. `reader` is the caller's, over `installer`.
+    // name each is written to; `fresh[index]` whether its folder is new in
+    // this run. `reader` is the caller's, over `installer`.
     ParallelFiles(ZipReader& reader, const std::wstring& installer,
-                  const std::vector<uint32_t>& entries, const std::vector<std::wstring>& names);
+                  const std::vector<uint32_t>& entries, const std::vector<std::wstring>& names,
+                  const std::vector<bool>& fresh);
     // Waits for the workers (each finishes the entry it has).
     ~ParallelFiles();
     ParallelFiles(const ParallelFiles&) = delete;
@@ -53,6 +55,7 @@ private:
     const std::wstring& installer;
     const std::vector<uint32_t>& entries;
     const std::vector<std::wstring>& names;
+    const std::vector<bool>& fresh;
     std::vector<FileOutcome> outcomes;
     volatile LONG next = 0;
     volatile LONG firstFailed;

@@ -118,7 +118,13 @@ bool unpackAll(FileMapping& image, const std::wstring& installer, const UnpackOp
             folderErrors[i] = folders.make(names[i], plan.entries[i].isDirectory);
     }
 
-    ParallelFiles writers(reader, installer, files, names);
+    // A file in a folder this run made cannot be there yet: it is created
+    // first; elsewhere it is looked for first, as a re-run finds it.
+    std::vector<bool> fresh(reached, false);
+    for (const uint32_t index : files)
+        fresh[index] = folders.holderIsNew(names[index]);
+
+    ParallelFiles writers(reader, installer, files, names, fresh);
     writers.start(options.workers);
     uint32_t kept = 0;
     for (size_t job = 0; job < files.size(); ++job) {
