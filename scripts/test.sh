@@ -32,7 +32,7 @@ configure_and_build() {
 mkdir -p build
 # Where the i686 tree's Windows tests cannot run, only what its file checks read is built.
 win32_targets=
-[ "$WRAPPER_WINE_ARCH" = win64 ] && win32_targets="ZuvidaDiroVivuv os_gate_probe gate_text_only"
+[ "$WRAPPER_WINE_ARCH" = win64 ] && win32_targets=stub_file_checks
 configure_and_build build/win32 "$win32_targets" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   || exit 1
 if [ "$WRAPPER_WINE_ARCH" = win64 ]; then
