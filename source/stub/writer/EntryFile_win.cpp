@@ -183,9 +183,13 @@ EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
     const std::wstring target = systemPath(path, kFilePathLimit);
     TransientRetry retry(clock);
     EntryResult result;
-    // Checked once: a file that failed the check is not read again.
-    bool checked = mayBeThere;
-    if (mayBeThere && fileHoldsContent(target, expected.size, expected.crc32)) {
+    // Checked once at most: a file that failed the check is not read again.
+    bool checked = false;
+    const auto holdsContent = [&] {
+        checked = true;
+        return fileHoldsContent(target, expected.size, expected.crc32);
+    };
+    if (mayBeThere && holdsContent()) {
         result.kept = true;
         return result;
     }
@@ -199,12 +203,9 @@ EntryResult writeEntry(EntryBytes& bytes, const EntryExpectation& expected,
         }
         const DWORD error = GetLastError();
         // Something is there: most often this entry's file from an earlier run.
-        if (error == ERROR_FILE_EXISTS && !checked) {
-            checked = true;
-            if (fileHoldsContent(target, expected.size, expected.crc32)) {
-                result.kept = true;
-                break;
-            }
+        if (error == ERROR_FILE_EXISTS && !checked && holdsContent()) {
+            result.kept = true;
+            break;
         }
         // Only now is it asked what stands there: that explains the failure.
         const DWORD attributes = GetFileAttributesW(target.c_str());
