@@ -24,6 +24,7 @@ const RefusalWords kWords[] = {
      "the same name on Windows as an earlier entry, which does not tell letter case "
      "apart; one of them would be lost"},
     {RefusalReason::Symlink, "symlink", "symbolic link"},
+    {RefusalReason::BadSolidBlock, "bad_solid_block", "its solid block's records do not agree"},
 };
 
 const RefusalWords* wordsFor(RefusalReason reason)

@@ -157,9 +157,16 @@ UnpackPlan planUnpack(const std::vector<ZipEntryInfo>& entries)
         }
     }
 
+    plan.solid = readSolidLayout(entries);
+    if (plan.solid.status == SolidLayout::Status::Invalid &&
+        plan.entries[plan.solid.badEntry].reason == RefusalReason::None)
+        plan.entries[plan.solid.badEntry].reason = RefusalReason::BadSolidBlock;
+
     plan.firstFailure = entries.size();
     for (size_t i = 0; i < entries.size(); ++i) {
         PlannedEntry& planned = plan.entries[i];
+        if (plan.solid.any() && i < plan.solid.blockOfEntry.size())
+            planned.solidBlock = plan.solid.blockOfEntry[i];
         if (planned.reason == RefusalReason::None && entries[i].isSymlink())
             planned.reason = RefusalReason::Symlink;
         if (planned.reason != RefusalReason::None)

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ZipEntryInfo.h"
+#include "ZipSolidLayout.h"
 
 // What the stub does with each entry of its payload, decided in one place for
 // the stub's unpack driver, `wrapper-tool extract` (which carries it out) and
@@ -34,6 +35,8 @@ enum class RefusalReason {
     TooLong,       // kMaxNameLength UTF-16 units or more: createDirectories refuses it
     NameCollision, // lands on a file or folder an earlier entry made (letter case)
     Symlink,       // a symbolic link: refused after its folders are made
+    BadSolidBlock, // its solid block's records do not agree (the block's
+                   // first file is where the unpack stops)
 };
 
 // What the stub does with the entry.
@@ -67,6 +70,9 @@ struct PlannedEntry {
     bool stagedUpdate = false;
     // For NameCollision: the earlier entry this one lands on.
     size_t collidesWith = 0;
+    // The solid block holding the file (plan.solid.blocks), or -1: its bytes
+    // come from the decoded block, not from its own data.
+    int32_t solidBlock = -1;
     // Filled by planUnpackNamed only: the decoded name as UTF-8, separators
     // as stored (a name that is not the UTF-8 it claims, as code-page text).
     std::string name;
@@ -85,6 +91,8 @@ struct UnpackPlan {
     std::vector<PlannedEntry> entries;
     // The first entry the stub fails at, or entries.size() when none fails.
     size_t firstFailure = 0;
+    // The solid blocks, checked (their reason when refused is solid.reason).
+    SolidLayout solid;
 
     bool succeeds() const { return firstFailure == entries.size(); }
 };

@@ -46,6 +46,7 @@ bool locateEntryData(ZipArchiveBytes& archive, const ZipEntryInfo& entry, ZipEnt
         size = sizesFollow ? entry.compressedSize : local.compressedSize;
         break;
     case kMethodDeflated:
+    case kMethodSolid:
         size = entry.compressedSize;
         break;
     default:

@@ -86,12 +86,25 @@ const uint16_t kChunkIndexExtraId = 0x4943;
 const uint32_t kChunkIndexFixedSize = 4;
 const uint32_t kChunkIndexRecordSize = 12;
 
+// Our own block in the central directory record of a file packed into a
+// solid block (docs/solid-blocks.md): the block's number (u32), its prefix
+// block's number (u32, kNoSolidPrefix for none), the block's decoded size
+// (u64), where the file's bytes start in it (u64) and how many they are
+// (u64), and the filter they went through (u8).
+const uint16_t kSolidMemberExtraId = 0x4253;
+const uint32_t kSolidMemberSize = 33;
+const uint32_t kNoSolidPrefix = 0xFFFFFFFFu;
+
 // A field that holds its sentinel has its real value in the Zip64 records.
 const uint32_t kSentinel32 = 0xFFFFFFFFu;
 const uint16_t kSentinel16 = 0xFFFFu;
 
 const uint16_t kMethodStored = 0;
 const uint16_t kMethodDeflated = 8;
+// A file whose bytes lie in a solid block: the block's zstd frame is the data
+// of its first file; the others have none of their own. Not a registered
+// method, since the data is no stream of the file alone.
+const uint16_t kMethodSolid = 0x5A53;
 
 // General purpose flag bit 3: the sizes (and CRC) follow the data in a
 // descriptor, and the local header's copies are zero.

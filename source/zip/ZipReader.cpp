@@ -227,3 +227,12 @@ bool ZipReader::extractChunk(uint32_t index, const ChunkIndexResult& chunks, siz
     }
     return inflateChunk(archive_, where.dataOffset, chunks.chunks[number], number, chunks.chunks.size(), sink, why);
 }
+
+bool ZipReader::decodeSolidBlock(const SolidBlock& block, const SolidBlockBytes* prefix, SolidBlockBytes& out,
+                                 const char*& why)
+{
+    why = "its data cannot be found";
+    if (!isOpen_ || !directoryLoaded_ || block.carrier >= entries_.size())
+        return false;
+    return ::decodeSolidBlock(archive_, entries_[block.carrier], block, prefix, out, why);
+}

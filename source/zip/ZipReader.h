@@ -10,6 +10,7 @@
 #include "ZipOpenResult.h"
 #include "ZipReaderCallback.h"
 #include "ZipRecords.h"
+#include "ZipSolidBlock.h"
 
 // Reads a ZIP archive that lies somewhere inside a larger image (an
 // executable with the archive appended and a signature after it), through a
@@ -50,6 +51,10 @@ public:
     // inflateChunk checks it; `why` names the chunk when it fails.
     bool extractChunk(uint32_t index, const ChunkIndexResult& chunks, size_t number, ZipReaderCallback& sink,
                       std::string& why);
+
+    // Solid block `block` of this archive's layout into `out` (decodeSolidBlock).
+    bool decodeSolidBlock(const SolidBlock& block, const SolidBlockBytes* prefix, SolidBlockBytes& out,
+                          const char*& why);
 
     bool zip64() const { return isZip64_; }
     // Bytes in front of the archive (what it was appended to); 0 when the

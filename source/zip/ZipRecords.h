@@ -83,3 +83,4 @@ struct ZipLocalHeader
 using zipformat::kFlagDataDescriptor;
 using zipformat::kMethodDeflated;
 using zipformat::kMethodStored;
+using zipformat::kMethodSolid;
