@@ -82,7 +82,7 @@ public:
     Unpacker(ZipReader& reader, const UnpackPlan& plan, OutputTree* tree, ExistingFiles existing,
              const std::string& installer, ExtractTally& tally)
         : reader_(reader), plan_(plan), tree_(tree), existing_(existing), tally_(tally),
-          threads_(usableCores()), workers_(installer, threads_)
+          threads_(usableCores()), workers_(installer, threads_, &plan.solid)
     {
     }
 

@@ -12,6 +12,8 @@
 #include "pack/PackChecks.h"
 #include "pack/PackPipeline.h"
 #include "pack/PackReport.h"
+#include "pack/SolidBlockBuild.h"
+#include "pack/SolidPack.h"
 #include "inspect/PayloadChecks.h"
 #include "PeImage.h"
 #include "cli/Progress.h"
@@ -26,6 +28,7 @@ const char kCommand[] = "pack";
 const char kUsage[] =
     "usage: wrapper-tool pack STUB DIR -o OUT.exe [--level N] [-j N] [--exclude GLOB]...\n"
     "                         [--exclude-from FILE]... [--zip64] [--allow-long-paths] [--json] [--quiet]\n"
+    "                         [--solid [--solid-block MIB] [--solid-prefix PERCENT]]\n"
     "\n"
     "Appends a ZIP archive of DIR to STUB and writes the result to OUT.exe.\n"
     "The archive is deterministic: names sorted, fixed time stamps; the same\n"
@@ -36,6 +39,14 @@ const char kUsage[] =
     "  --level N       deflate level 0 (store) to 12 (default 10); an entry that\n"
     "                  does not get smaller is stored. Levels above 9 need the\n"
     "                  native build (libdeflate); with zlib they act as 9\n"
+    "  --solid         compress the files together in zstd blocks (docs/solid-blocks.md):\n"
+    "                  a far smaller installer that only the stub and wrapper-tool\n"
+    "                  extract (unzip, 7z, bsdtar and Python's zipfile list it, but\n"
+    "                  cannot extract it); --level is then zstd's, 1 to 22 (default 19).\n"
+    "                  Needs the native build (the Windows tool has no zstd encoder)\n"
+    "  --solid-block MIB    the target size of a block (default 32)\n"
+    "  --solid-prefix PERCENT  the first block's share, which the others refer\n"
+    "                  to (default 25; 0 makes every block stand alone)\n"
     "  -j N            compress on N threads (default: the cores this process may use)\n"
     "  --exclude GLOB  leave out files and folders whose name matches GLOB,\n"
     "                  ignoring case: '*.pdb', '.DS_Store'; with '/' the path from\n"
@@ -78,7 +89,34 @@ struct PackRequest {
     std::vector<std::string> excludeFiles;
     bool json = false;
     bool quiet = false;
+    bool solid = false;
+    SolidOptions solidOptions;
 };
+
+// The solid options, when --solid is given; false with `error` when one is off.
+bool parseSolid(const ParsedArguments& args, PackRequest& request, std::string& error)
+{
+    request.solid = args.has("--solid");
+    SolidOptions& solid = request.solidOptions;
+    int block = int(solid.blockSize >> 20);
+    int prefix = int(solid.prefixPercent);
+    if (!request.solid) {
+        if (args.has("--solid-block") || args.has("--solid-prefix"))
+            error = "--solid-block and --solid-prefix go with --solid";
+    } else if (args.has("--level") && (!parseSmallNumber(args.value("--level"), solid.level) || solid.level < 1 ||
+                                       solid.level > 22)) {
+        error = "--level takes a number from 1 to 22 with --solid";
+    } else if (args.has("--solid-block") &&
+               (!parseSmallNumber(args.value("--solid-block"), block) || block < 1 || block > 56)) {
+        error = "--solid-block takes a number of MiB from 1 to 56";
+    } else if (args.has("--solid-prefix") &&
+               (!parseSmallNumber(args.value("--solid-prefix"), prefix) || prefix > 90)) {
+        error = "--solid-prefix takes a percentage from 0 to 90";
+    }
+    solid.blockSize = uint64_t(block) << 20;
+    solid.prefixPercent = uint32_t(prefix);
+    return error.empty();
+}
 
 int parse(int argc, char** argv, PackRequest& request)
 {
@@ -88,7 +126,8 @@ int parse(int argc, char** argv, PackRequest& request)
                                  {{"-o", true}, {"--level", true}, {"--zip64", false}, {"-j", true},
                                   {"--jobs", true}, {"--exclude", true, true},
                                   {"--exclude-from", true, true}, {"--json", false},
-                                  {"--quiet", false}, {"--allow-long-paths", false}},
+                                  {"--quiet", false}, {"--allow-long-paths", false}, {"--solid", false},
+                                  {"--solid-block", true}, {"--solid-prefix", true}},
                                  args, error);
     request.options.level = kDefaultLevel;
     int threads = int(usableCores());
@@ -103,7 +142,9 @@ int parse(int argc, char** argv, PackRequest& request)
         } else if (!args.has("-o") || args.value("-o").empty()) {
             error = "missing -o OUT.exe";
             parsed = false;
-        } else if (args.has("--level") &&
+        } else if (!parseSolid(args, request, error)) {
+            parsed = false;
+        } else if (!request.solid && args.has("--level") &&
                    (!parseSmallNumber(args.value("--level"), request.options.level) ||
                     request.options.level > 12)) {
             error = "--level takes a number from 0 to 12";
@@ -121,6 +162,7 @@ int parse(int argc, char** argv, PackRequest& request)
     request.out = args.value("-o");
     request.options.forceZip64 = args.has("--zip64");
     request.threads = unsigned(threads);
+    request.solidOptions.threads = request.threads;
     request.excludes = args.lists["--exclude"];
     request.excludeFiles = args.lists["--exclude-from"];
     request.json = args.has("--json");
@@ -235,6 +277,11 @@ int runPack(int argc, char** argv)
     if (!namesProblem.empty())
         return reportEach(kExitRefused, namesProblem);
 
+    if (request.solid && !solidPackAvailable())
+        return reportFailure(kCommand, kExitRefused, "--solid: " + std::string(kNoSolidEncoder));
+    // Files that stay out of the solid blocks (too large for one) are deflated as usual.
+    if (request.solid)
+        request.options.level = 9;
     OutputFile out;
     if (!out.create(request.out, error))
         return reportFailure(kCommand, kExitIoError, error);
@@ -250,7 +297,10 @@ int runPack(int argc, char** argv)
         PackPipelineOptions pipeline;
         pipeline.level = request.options.level;
         pipeline.threads = request.threads;
-        if (!packEntries(entries, pipeline, writer, progress, error, &tasks))
+        const bool packed = request.solid
+                                ? packSolidEntries(entries, request.solidOptions, writer, progress, error, &tasks)
+                                : packEntries(entries, pipeline, writer, progress, error, &tasks);
+        if (!packed)
             return reportFailure(kCommand, kExitIoError, error);
     }
     if (!writer.finish() || !out.flush())
@@ -276,7 +326,7 @@ int runPack(int argc, char** argv)
     summary.installerSize = outSize;
     summary.archiveOffset = stub->size();
     summary.inputBytes = inputBytes;
-    summary.level = request.options.level;
+    summary.level = request.solid ? request.solidOptions.level : request.options.level;
     summary.threads = request.threads;
     summary.tasks = tasks;
     summary.entries = writer.entries();

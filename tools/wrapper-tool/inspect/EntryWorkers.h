@@ -11,6 +11,7 @@
 #include "ZipChunkIndex.h"
 #include "ZipEntryInfo.h"
 #include "ZipReaderCallback.h"
+#include "ZipSolidLayout.h"
 
 // Where a worker delivers an entry: in order through write(), or, for the
 // chunks of an indexed entry, each chunk at its offset through writeAt(),
@@ -27,9 +28,15 @@ public:
 // uses every core; a worker holds one chunk's buffer, never an entry. Work
 // is taken in the order submitted; each result is awaited by index, so the
 // caller keeps its order of messages and renames.
+//
+// A file in a solid block (`solid`, the plan's layout) is cut out of its
+// decoded block: each block is decoded once, by one worker, into memory
+// (after its prefix block), and the next blocks are decoded ahead on the
+// other workers, at most one per worker beyond the current one. A block's
+// bytes are dropped once none of its files is left to come.
 class EntryWorkers {
 public:
-    EntryWorkers(const std::string& installer, unsigned threads);
+    EntryWorkers(const std::string& installer, unsigned threads, const SolidLayout* solid = nullptr);
     ~EntryWorkers();
     EntryWorkers(const EntryWorkers&) = delete;
     EntryWorkers& operator=(const EntryWorkers&) = delete;
@@ -51,13 +58,24 @@ public:
 
 private:
     struct Job;
+    struct Block;
     struct Task {
-        std::shared_ptr<Job> job;
-        size_t chunk; // kWhole for an entry inflated as one stream
+        std::shared_ptr<Job> job; // null for a block's decoding
+        size_t chunk;             // kWhole for an entry inflated as one stream
+        size_t block = 0;         // for a block's decoding
     };
     static const size_t kWhole = size_t(-1);
     void work();
-    bool run(class InstallerView& view, const Task& task, std::string& why);
+    bool run(class InstallerView& view, const Task& task, std::string& why, std::unique_lock<std::mutex>& lock);
+    bool runWhole(class InstallerView& view, const Task& task, std::string& why);
+    void queueBlocks(size_t from);
+    void decodeBlock(class InstallerView& view, size_t block, std::unique_lock<std::mutex>& lock);
+    bool deliverMember(const Job& job, std::string& why, std::unique_lock<std::mutex>& lock);
+    void dropFinishedBlocks();
+
+    const SolidLayout* solid_;
+    std::vector<Block> blocks_;
+    size_t newestBlock_ = 0; // the block of the newest file submitted
 
     std::string installer_;
     std::vector<std::thread> workers_;

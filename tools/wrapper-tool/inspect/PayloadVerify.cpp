@@ -30,7 +30,7 @@ class FileChecks {
 public:
     FileChecks(const std::string& installer, ZipReader& reader, const UnpackPlan& plan, Findings& found)
         : reader_(reader), plan_(plan), found_(found), progress_("verifying", totalUnpackedBytes(reader)),
-          threads_(usableCores()), workers_(installer, threads_)
+          threads_(usableCores()), workers_(installer, threads_, &plan.solid)
     {
     }
 

@@ -54,25 +54,7 @@ struct Job {
 // end is checked where the job's bytes end it.
 bool readJob(const Job& job, std::vector<uint8_t>& data, std::string& error)
 {
-    const SourceEntry& entry = *job.entry;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openSourceFile(entry.path), std::fclose);
-    if (!file || (job.offset != 0 && !seekStream(file.get(), job.offset))) {
-        error = "cannot read '" + entry.name + "': " + std::strerror(errno);
-        return false;
-    }
-    data.resize(size_t(job.length));
-    size_t got = data.empty() ? 0 : std::fread(data.data(), 1, data.size(), file.get());
-    if (std::ferror(file.get())) {
-        error = "cannot read '" + entry.name + "'";
-        return false;
-    }
-    // One more byte read means the file grew since the folder was read.
-    const bool endsFile = !job.chunk || job.lastChunk;
-    if (got != data.size() || (endsFile && std::fgetc(file.get()) != EOF)) {
-        error = "'" + entry.name + "' changed while it was being packed";
-        return false;
-    }
-    return true;
+    return readSourceBytes(*job.entry, job.offset, job.length, !job.chunk || job.lastChunk, data, error);
 }
 
 void compress(Job& job, BufferDeflater* deflater)

@@ -125,9 +125,11 @@ bool ZipWriter::addFile(const std::string& name, const std::filesystem::path& so
 }
 
 bool ZipWriter::addPrepared(const std::string& name, uint16_t method, uint32_t crc,
-                            uint64_t uncompressedSize, const uint8_t* data, size_t size)
+                            uint64_t uncompressedSize, const uint8_t* data, size_t size,
+                            const std::string& centralExtra)
 {
-    CentralEntry entry{name, method, crc, size, uncompressedSize, archivePosition(), kDosArchiveAttribute};
+    CentralEntry entry{name, method, crc, size, uncompressedSize, archivePosition(), kDosArchiveAttribute,
+                       centralExtra};
     const bool zip64 = options_.forceZip64 || needsZip64(uncompressedSize);
     if (!writeLocalHeader(entry, zip64) || !out_.write(data, size))
         return fail(out_.failure());

@@ -37,8 +37,9 @@ public:
                  Progress& progress);
     // An entry prepared in memory: `data` is the deflated stream (method 8)
     // or the file's own bytes (stored), `crc` and `uncompressedSize` the file's.
+    // `centralExtra`: further blocks for its central record (a solid file's record).
     bool addPrepared(const std::string& name, uint16_t method, uint32_t crc, uint64_t uncompressedSize,
-                     const uint8_t* data, size_t size);
+                     const uint8_t* data, size_t size, const std::string& centralExtra = std::string());
     // An entry deflated in chunks (deflate/ChunkDeflate.h), handed over in
     // order: beginChunked(), addChunk() for each, endChunked(). The entry is
     // stored instead (re-read from `sourcePath`) when the chunks do not make
