@@ -115,8 +115,10 @@ std::string TestZip::build(TestLayout* layoutOut) const
 
     std::vector<std::string> centrals;
     for (const TestEntry& e : entries) {
-        const std::string packed =
-            !e.rawData.empty() ? e.rawData : e.method == 8 ? deflateRaw(e.content) : e.content;
+        const std::string packed = e.noData            ? std::string()
+                                   : !e.rawData.empty() ? e.rawData
+                                   : e.method == 8      ? deflateRaw(e.content)
+                                                        : e.content;
         const uint32_t crc = crcOf(e.content);
         const uint16_t flags = static_cast<uint16_t>(e.flags | (e.dataDescriptor ? 0x0008 : 0));
         const size_t localAt = image.size();

@@ -44,6 +44,7 @@ struct TestEntry
     std::string localExtra;       // extra blocks written before any Zip64 block
     std::string centralExtra;
     std::string rawData;          // when set: the entry's data bytes as stored, whatever the method
+    bool noData = false;          // no data bytes at all (a solid block's later file)
 };
 
 struct TestLayout

@@ -52,3 +52,11 @@ void logFolderFailure(uint32_t systemError)
         record << " (a file stands where the folder goes)";
     record << ".";
 }
+
+void logEntryDataFailure(const EntryResult& result)
+{
+    if (result.failed != EntryStep::Data || result.detail == nullptr)
+        return;
+    LogRecord record(LogLevel::Error, LOG_SOURCE_FILE, "unpackEmbeddedZip", __LINE__);
+    record << "Unable to unpack the entry's data: " << result.detail << ".";
+}

@@ -20,6 +20,8 @@ struct EntryResult {
     uint64_t bytesShort = 0;
     // The file already there had the entry's size and CRC-32 and was left alone.
     bool kept = false;
+    // For refused data, why, when known (a solid block that does not decode).
+    const char* detail = nullptr;
 
     explicit operator bool() const { return failed == EntryStep::None; }
 };
@@ -28,6 +30,10 @@ struct EntryResult {
 // its own (after the driver's line naming the entry). Nothing for a failure
 // that has no system error.
 void logEntryFailureCause(const EntryResult& result);
+
+// Logs why the archive's data was refused, when that is known, as an Error
+// record of its own after the entry's cause.
+void logEntryDataFailure(const EntryResult& result);
 
 // Logs, the same way, why a folder of the entry's path is not there (the
 // error createDirectories told), before the file's own cause. Nothing for 0.

@@ -8,6 +8,8 @@
 #include "Owned_win.h"
 
 class ZipReader;
+struct SolidLayout;
+class SolidBlockBytes;
 
 // What became of one file entry, with the records its writing made, kept
 // until the driver logs them in plan order.
@@ -22,6 +24,13 @@ struct FileOutcome {
 // (and so its own buffers), and takes the next entry in plan order. After a
 // failure no entry past it is taken, so every entry before the first failing
 // one is written, whatever the timing.
+//
+// The files of a solid block are one piece of work, taken with the block's
+// first file: the worker decodes the block whole (after its prefix block,
+// which another worker may still be decoding), then writes its files in
+// order, so a file kept as it was still has its block decoded past it. A
+// block that does not decode fails at its first file. A block other blocks
+// refer to stays in memory until the end; any other goes once written.
 class ParallelFiles {
 public:
     // The calling thread and at most this many minus one threads beside it.
@@ -32,7 +41,7 @@ public:
     // this run. `reader` is the caller's, over `installer`.
     ParallelFiles(ZipReader& reader, const std::wstring& installer,
                   const std::vector<uint32_t>& entries, const std::vector<std::wstring>& names,
-                  const std::vector<bool>& fresh);
+                  const std::vector<bool>& fresh, const SolidLayout& solid);
     // Waits for the workers (each finishes the entry it has).
     ~ParallelFiles();
     ParallelFiles(const ParallelFiles&) = delete;
@@ -48,8 +57,12 @@ public:
     void workOnOwnReader();
 
 private:
+    struct Block;
     bool take(size_t& job);
     void run(size_t job, ZipReader& with);
+    void runBlock(size_t block, ZipReader& with);
+    void writeFile(size_t job, ZipReader& with, const SolidBlockBytes* block, const char* blockFailure);
+    void noteFailure(size_t job);
 
     ZipReader& reader;
     const std::wstring& installer;
@@ -59,6 +72,12 @@ private:
     std::vector<FileOutcome> outcomes;
     volatile LONG next = 0;
     volatile LONG firstFailed;
+    const SolidLayout& solid;
+    // Per job: the solid block it starts, -1 for a file of its own, or -2
+    // for a later file of a block (written with the block's first).
+    std::vector<int32_t> unitOfJob;
+    std::vector<int32_t> jobOfEntry;
+    Block* blocks = nullptr;
     Owned<HANDLE, HandleCloser> threads[kMaxWorkers - 1];
     unsigned threadCount = 0;
 };

@@ -74,6 +74,7 @@ bool settleFile(uint32_t index, const ZipEntryInfo& entry, const PlannedEntry& p
         logEntryFailure("Unable to decompress file.  i = ", index, entry.fileName);
         logFolderFailure(folderError);
         logEntryFailureCause(outcome.result);
+        logEntryDataFailure(outcome.result);
         return false;
     }
     kept += outcome.result.kept ? 1 : 0;
@@ -124,7 +125,7 @@ bool unpackAll(FileMapping& image, const std::wstring& installer, const UnpackOp
     for (const uint32_t index : files)
         fresh[index] = folders.holderIsNew(names[index]);
 
-    ParallelFiles writers(reader, installer, files, names, fresh);
+    ParallelFiles writers(reader, installer, files, names, fresh, plan.solid);
     writers.start(options.workers);
     uint32_t kept = 0;
     for (size_t job = 0; job < files.size(); ++job) {
