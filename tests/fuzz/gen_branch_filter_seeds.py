@@ -5,9 +5,10 @@ filtered forms to decode) into OUT/seeds and empties OUT/corpus for the run.
 usage: gen_branch_filter_seeds.py OUT
 """
 import os
-import shutil
 import struct
 import sys
+
+from gen_seeds import fresh_folders
 
 
 def form(code, flags, targets):
@@ -16,11 +17,7 @@ def form(code, flags, targets):
 
 
 def main():
-    out = sys.argv[1]
-    seeds, corpus = os.path.join(out, "seeds"), os.path.join(out, "corpus")
-    for d in (seeds, corpus):
-        shutil.rmtree(d, ignore_errors=True)
-        os.makedirs(d)
+    seeds = fresh_folders(sys.argv[1])
     calls = b"".join(b"\x55\xe8" + struct.pack("<i", -6 * i) + b"\x0f\x84\x02\x00\x00\x00\xe9\x00\x00\x00\x00"
                      for i in range(40))
     # The first byte: odd round-trips, even decodes; 0x80 and up name a variant.
