@@ -3,10 +3,12 @@
 // variant, each file filtered on its own as a solid member is; then encode and decode speed
 // (decoding in 64 KiB pieces, as the stub does, and checked byte for byte).
 //
-// usage: bench-branch-filter LEVEL FILE...
+// usage: bench-branch-filter [--only=I,J...] LEVEL FILE...   (--only: those rows of the table, from 0)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include <zstd.h>
@@ -71,21 +73,24 @@ BranchSplitVariant rule(bool jumps, bool conditional, bool delta, bool byteFlags
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s LEVEL FILE...\n", argv[0]);
+    const bool some = argc > 1 && std::strncmp(argv[1], "--only=", 7) == 0;
+    const std::string only = some ? "," + std::string(argv[1] + 7) + "," : "";
+    const int first = some ? 2 : 1;
+    if (argc < first + 2) {
+        std::fprintf(stderr, "usage: %s [--only=I,J...] LEVEL FILE...\n", argv[0]);
         return 2;
     }
-    const int level = std::atoi(argv[1]);
-    std::vector<Bytes> files(argc - 2);
+    const int level = std::atoi(argv[first]);
+    std::vector<Bytes> files(argc - first - 1);
     Bytes plain;
     size_t code = 0;
-    for (int i = 2; i < argc; ++i) {
-        if (!readFile(argv[i], files[i - 2])) {
-            std::fprintf(stderr, "cannot read %s\n", argv[i]);
+    for (size_t f = 0; f < files.size(); ++f) {
+        if (!readFile(argv[first + 1 + f], files[f])) {
+            std::fprintf(stderr, "cannot read %s\n", argv[first + 1 + f]);
             return 3;
         }
-        code += looksLikeCode(files[i - 2].data(), files[i - 2].size());
-        plain.insert(plain.end(), files[i - 2].begin(), files[i - 2].end());
+        code += looksLikeCode(files[f].data(), files[f].size());
+        plain.insert(plain.end(), files[f].begin(), files[f].end());
     }
     const double mb = plain.size() / 1e6;
     const size_t plainSize = zstdSize(plain, level);
@@ -100,8 +105,15 @@ int main(int argc, char** argv)
         {"E8+E9+Jcc, absolute, bits", rule(true, true, false, false)},
         {"E8+E9, delta, bits", rule(true, false, true, false)},
         {"E8+E9, absolute, bytes", rule(true, false, false, true)},
+        {"E8+Jcc, absolute, bits", rule(false, true, false, false)},
+        {"E8, delta, bits", rule(false, false, true, false)},
+        {"E8, absolute, bytes", rule(false, false, false, true)},
     };
-    for (const Variant& variant : variants) {
+    for (size_t row = 0; row < sizeof variants / sizeof variants[0]; ++row) {
+        const Variant& variant = variants[row];
+        const std::string pick = "," + std::to_string(row) + ",";
+        if (some && only.find(pick) == std::string::npos)
+            continue;
         std::vector<Bytes> forms;
         Clock::time_point start = Clock::now();
         for (const Bytes& file : files)

@@ -32,6 +32,11 @@ std::vector<uint8_t> branchSplitEncode(const uint8_t* data, size_t size, const B
     uint32_t previous = 0;
     size_t p = 0;
     while (p < size) {
+        const size_t run = plainRun(data + p, size - p, variant);
+        code.insert(code.end(), data + p, data + p + run);
+        p += run;
+        if (p == size)
+            break;
         const size_t opcode = branchOpcodeAt(data + p, size - p, size - p, variant);
         if (opcode == 0) {
             code.push_back(data[p++]);

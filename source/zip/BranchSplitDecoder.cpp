@@ -1,5 +1,7 @@
 #include "BranchFilter.h"
 
+#include <cstring>
+
 namespace {
 
 uint64_t loadLe64(const uint8_t* at)
@@ -79,6 +81,17 @@ bool BranchSplitDecoder::next(uint8_t* out, size_t capacity, size_t& produced)
         if (codeAt >= codeLength)
             return fail("code bytes run out");
         const uint8_t* at = code + codeAt;
+        // Bytes that start no branch come over in one copy, as far as the piece allows.
+        uint64_t room = capacity - produced;
+        room = room < size - position ? room : size - position;
+        const size_t run = plainRun(at, room < codeLength - codeAt ? size_t(room) : codeLength - codeAt, variant);
+        if (run != 0) {
+            std::memcpy(out + produced, at, run);
+            produced += run;
+            codeAt += run;
+            position += run;
+            continue;
+        }
         const size_t opcode = branchOpcodeAt(at, codeLength - codeAt, size - position, variant);
         bool converted = false;
         if (opcode != 0 && !takeFlag(converted))

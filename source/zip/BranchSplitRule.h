@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The one rule the branch-split encoder and decoder share: which bytes start a branch whose
 // operand may be converted, and the layout of the filtered form.
@@ -22,6 +23,19 @@ const size_t kBranchSplitHeader = 1 + 3 * 8;
 const size_t kBranchOperand = 4;
 // The most bytes one decoding step writes: 0F 8x and its operand.
 const size_t kLongestBranch = 2 + kBranchOperand;
+
+// How many bytes from `at` (of `count`) cannot start a branch, so both sides copy them at once.
+inline size_t plainRun(const uint8_t* at, size_t count, const BranchSplitVariant& variant)
+{
+    if (!variant.jumps && !variant.conditional) {
+        const void* call = std::memchr(at, 0xE8, count);
+        return call != nullptr ? size_t(static_cast<const uint8_t*>(call) - at) : count;
+    }
+    size_t run = 0;
+    while (run < count && at[run] != 0xE8 && at[run] != 0xE9 && at[run] != 0x0F)
+        ++run;
+    return run;
+}
 
 // The length of the branch opcode at `at` (1 for E8/E9, 2 for 0F 80..8F), or 0 when none
 // starts there. `readable` bytes can be read at `at`; `left` bytes of the file remain from

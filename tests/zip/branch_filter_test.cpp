@@ -114,11 +114,12 @@ TEST(BranchFilterTest, RoundTripsThroughEveryPieceSizeAndVariant)
             cases.push_back({dll, Bytes(std::istreambuf_iterator<char>(in), {}), -1});
     }
     const bool haveDlls = cases.size() > 14;
+    // The default, then each other choice of the rule.
     std::vector<BranchSplitVariant> variants(5);
-    variants[1].jumps = false;
-    variants[2].conditional = true;
-    variants[3].deltaTargets = true;
-    variants[4].byteFlags = true;
+    variants[1].jumps = !variants[0].jumps;
+    variants[2].conditional = !variants[0].conditional;
+    variants[3].deltaTargets = !variants[0].deltaTargets;
+    variants[4].byteFlags = !variants[0].byteFlags;
 
     for (const RoundTrip& c : cases) {
         SCOPED_TRACE(c.name);
