@@ -10,7 +10,7 @@ const uint8_t kFilterNone = 0;
 const uint8_t kFilterBranchSplit = 1;
 
 // The filtered form of `size` bytes (self-describing: a small header gives the stream
-// lengths). x86 CALL/JMP rel32 operands whose target lands inside the file become absolute
+// lengths). x86 CALL rel32 operands whose target lands inside the file become absolute
 // big-endian targets in a stream of their own, so that calls to one function look alike.
 std::vector<uint8_t> branchSplitEncode(const uint8_t* data, size_t size);
 // The same with another variant of the rule; the bench compares them.

@@ -7,10 +7,11 @@
 // operand may be converted, and the layout of the filtered form.
 
 // Which branches the filter converts and how it stores them. The default is what the
-// bench figures chose (bench/branch_filter.cpp).
+// bench figures chose (bench/branch_filter.cpp): calls only, as jumps and Jcc mostly go
+// nearby, where the relative operand is already small and repeats better than a target.
 struct BranchSplitVariant
 {
-    bool jumps = true;           // E9 JMP rel32 besides E8 CALL rel32
+    bool jumps = false;          // E9 JMP rel32 besides E8 CALL rel32
     bool conditional = false;    // 0F 80..8F Jcc rel32
     bool deltaTargets = false;   // each target minus the previous one, instead of absolute
     bool byteFlags = false;      // one byte per candidate instead of one bit
