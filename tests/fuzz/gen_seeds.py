@@ -71,12 +71,17 @@ def zip64_everywhere(entries):
         zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = saved
 
 
-def main():
-    out = sys.argv[1]
+def fresh_folders(out):
+    """Empties OUT/seeds and OUT/corpus for a run; returns the seeds folder."""
     seeds, corpus = os.path.join(out, "seeds"), os.path.join(out, "corpus")
     for d in (seeds, corpus):
         shutil.rmtree(d, ignore_errors=True)
         os.makedirs(d)
+    return seeds
+
+
+def main():
+    seeds = fresh_folders(sys.argv[1])
     text = b"setup payload " * 40
     entries = [("dir/", b""), ("dir/a.txt", text), ("b.bin", bytes(range(256))), ("empty", b"")]
     shapes = {
