@@ -32,7 +32,8 @@ def measure(command, cwd=None, stdout=False):
     process would inherit the high-water mark of this big one across exec."""
     with tempfile.NamedTemporaryFile("r") as peak:
         start = time.perf_counter()
-        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak.name] + command, cwd=cwd,
+        child = subprocess.Popen(["timeout", str(run.PROGRAM_TIMEOUT), "/usr/bin/time", "-f", "%M", "-o", peak.name]
+                                 + command, cwd=cwd,
                                  stdout=subprocess.PIPE if stdout else subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         output = child.stdout.read() if stdout else b""
         _, status, usage = os.wait4(child.pid, 0)

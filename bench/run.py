@@ -38,6 +38,9 @@ import toolkit  # noqa: E402
 from check_pe_header import MAX_SIZE as STUB_MAX_SIZE  # noqa: E402
 
 MB = 1000 * 1000
+# The longest any one program of the bench may take (7z -mx9 of the real-PE
+# payload takes about a minute); past it the bench stops with an error.
+PROGRAM_TIMEOUT = 900
 # Byte values of "binary" files: half of them zero, a quarter small numbers,
 # the rest anything, like code and tables.
 SKEW = bytes([0] * 128 + [v % 16 + 1 for v in range(64)] + list(range(192, 256)))
@@ -107,7 +110,8 @@ def timed_cpu(command, cwd=None):
     """Wall and CPU seconds (user + system of the command and its children)."""
     before = os.times()
     start = time.perf_counter()
-    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, cwd=cwd)
+    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, cwd=cwd,
+                            timeout=PROGRAM_TIMEOUT)
     wall = time.perf_counter() - start
     after = os.times()
     if result.returncode != 0:
@@ -173,12 +177,13 @@ def pack_table(args, work, payload, stub, total, expected):
     return rows
 
 
-def timed(command, env=None, accepted=(0,)):
+def timed(command, env=None, accepted=(0,), cwd=None):
     # stderr goes to a file, not a pipe: Wine's helper processes inherit it
     # and would hold a pipe open long after the program itself has exited.
     with tempfile.TemporaryFile() as errors:
         start = time.perf_counter()
-        result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=errors, env=env)
+        result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=errors, env=env, cwd=cwd,
+                                timeout=PROGRAM_TIMEOUT)
         elapsed = time.perf_counter() - start
         if result.returncode not in accepted:
             errors.seek(0)
@@ -190,7 +195,7 @@ def wine_env():
     """The Wine scripts/wine-env.sh picks for this host (wine32, or wine64 for
     the x86_64 build); empty when it cannot tell."""
     done = subprocess.run(["bash", os.path.join(ROOT, "scripts", "wine-env.sh"), "--env"],
-                          capture_output=True, text=True)
+                          capture_output=True, text=True, timeout=60)
     return dict(line.split("=", 1) for line in done.stdout.splitlines()) if done.returncode == 0 else {}
 
 
@@ -203,9 +208,9 @@ class WineStub:
         self.env.update(WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), self.env["WINEPREFIX"]],
-                       check=True, stdout=subprocess.DEVNULL)
+                       check=True, stdout=subprocess.DEVNULL, timeout=PROGRAM_TIMEOUT)
         # A resident wineserver keeps its start-up out of the measurements.
-        subprocess.run([self.env["WINESERVER"], "-p"], env=self.env, check=True)
+        subprocess.run([self.env["WINESERVER"], "-p"], env=self.env, check=True, timeout=60)
         self.logged = []
 
     def work_area(self):
@@ -251,7 +256,7 @@ class WineStub:
         return times
 
     def close(self):
-        subprocess.run([self.env["WINESERVER"], "-k"], env=self.env)
+        subprocess.run([self.env["WINESERVER"], "-k"], env=self.env, timeout=60)
 
 
 def main():

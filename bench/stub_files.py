@@ -22,7 +22,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run import WineStub, timed  # noqa: E402
+from run import PROGRAM_TIMEOUT, WineStub, timed  # noqa: E402
 
 INNER_SETUP = "RezuviZiduRuzudUvovovaz.exe"
 
@@ -78,7 +78,8 @@ def main():
             shutil.rmtree(loop_dir, ignore_errors=True)
             done = subprocess.run([wine.env["WINE"], args.loop, "Z:" + payload + ".list",
                                    "Z:" + payload + ".data", "C:\\loop"],
-                                  env=wine.env, capture_output=True, text=True, check=True)
+                                  env=wine.env, capture_output=True, text=True, check=True,
+                                  timeout=PROGRAM_TIMEOUT)
             loops.append(int(done.stdout.strip().splitlines()[-1]) / 1000)
             firsts.append(first)
             agains.append(again)

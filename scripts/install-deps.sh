@@ -18,11 +18,11 @@ packages=(
   cmake g++ clang libclang-rt-14-dev
   googletest nlohmann-json3-dev libssl-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  libz-mingw-w64-dev zlib1g-dev libdeflate-dev
+  libz-mingw-w64-dev zlib1g-dev libdeflate-dev libzstd-dev zstd
   wine wine64
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   osslsigncode openssl
-  zip unzip p7zip-full libarchive-tools python3 pigz time
+  zip unzip p7zip-full libarchive-tools python3 pigz time nsis
   xvfb x11-apps x11-utils imagemagick
   file
   dpkg-dev

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the built stub as a file, with no Windows loader: 32-bit GUI program,
 large-address-aware, 6.0 as the oldest operating-system and subsystem version, system DLLs only, at
-most 144 KiB, the refusal texts (string IDs 104 and 105) in all 23 languages and
+most 256 KiB, the refusal texts (string IDs 104 and 105) in all 23 languages and
 an "asInvoker" manifest. Runs on any host, so the i686 product is checked even
 where Wine cannot start it.
 
@@ -12,7 +12,7 @@ import os
 import struct
 import sys
 
-MAX_SIZE = 144 * 1024
+MAX_SIZE = 256 * 1024
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x20
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
