@@ -8,6 +8,7 @@
 #include "inspect/EntryWorkers.h"
 #include "inspect/EntryReport.h"
 #include "inspect/InstallerView.h"
+#include "inspect/Json.h"
 #include "cli/Messages.h"
 #include "inspect/PayloadChecks.h"
 #include "cli/Progress.h"
@@ -18,8 +19,8 @@ namespace {
 
 const char kCommand[] = "extract";
 const char kUsage[] =
-    "usage: wrapper-tool extract INSTALLER DIR [--overwrite | --skip-existing]\n"
-    "       wrapper-tool extract INSTALLER --test\n"
+    "usage: wrapper-tool extract INSTALLER DIR [--overwrite | --skip-existing] [--json] [--quiet]\n"
+    "       wrapper-tool extract INSTALLER --test [--json] [--quiet]\n"
     "\n"
     "Unpacks the archive into DIR the way the stub unpacks it into its work\n"
     "area: central-directory order, each entry's folders first, names decoded\n"
@@ -36,9 +37,13 @@ const char kUsage[] =
     "                   target left alone)\n"
     "  --skip-existing  keep existing files and go on with the next entry\n"
     "  --test           check every entry's size and CRC-32, write nothing\n"
+    "  --json           print one JSON document instead of the summary\n"
+    "  --quiet          no progress and no summary; errors only\n"
     "Each file is written under a temporary name beside it and renamed into\n"
     "place only after its size and CRC-32 check: an entry that fails leaves\n"
     "the file already there (with --overwrite) byte for byte, and no temporary.\n"
+    "Solid installers (pack --solid) are read as the stub reads them: each block\n"
+    "decoded once, its files cut out of it and checked the same way.\n"
     "\n"
     "exit codes: 0 unpacked, 1 an entry was refused or failed (or no archive),\n"
     "            2 bad command line, 3 I/O error\n";
@@ -80,8 +85,8 @@ struct PendingEntry {
 class Unpacker {
 public:
     Unpacker(ZipReader& reader, const UnpackPlan& plan, OutputTree* tree, ExistingFiles existing,
-             const std::string& installer, ExtractTally& tally)
-        : reader_(reader), plan_(plan), tree_(tree), existing_(existing), tally_(tally),
+             const std::string& installer, ExtractTally& tally, bool quiet)
+        : reader_(reader), plan_(plan), tree_(tree), existing_(existing), tally_(tally), quiet_(quiet),
           threads_(usableCores()), workers_(installer, threads_, &plan.solid)
     {
     }
@@ -91,7 +96,7 @@ public:
         uint64_t total = 0;
         for (const ZipEntryInfo& entry : reader_.entries())
             total += entry.uncompressedSize;
-        progress_.reset(new Progress("extracting", total));
+        progress_.reset(new Progress("extracting", total, quiet_ ? Progress::Mode::Quiet : Progress::Mode::Auto));
         const uint32_t count = uint32_t(reader_.entries().size());
         for (uint32_t i = 0; i < count; ++i) {
             const int step = entry(i);
@@ -192,6 +197,7 @@ private:
     OutputTree* tree_;
     ExistingFiles existing_;
     ExtractTally& tally_;
+    bool quiet_;
     std::unique_ptr<Progress> progress_;
     unsigned threads_;
     // Declared before the workers: destroyed after them, once no worker writes into them.
@@ -205,7 +211,9 @@ int runExtract(int argc, char** argv)
 {
     ParsedArguments args;
     std::string error;
-    bool parsed = parseArguments(argc, argv, 2, {{"--overwrite", false}, {"--skip-existing", false}, {"--test", false}},
+    bool parsed = parseArguments(argc, argv, 2,
+                                 {{"--overwrite", false}, {"--skip-existing", false}, {"--test", false},
+                                  {"--json", false}, {"--quiet", false}},
                                  args, error);
     const bool test = args.has("--test");
     if (parsed && !args.helpRequested) {
@@ -243,11 +251,25 @@ int runExtract(int argc, char** argv)
         return reportFailure(kCommand, kExitIoError, error);
 
     ExtractTally tally;
-    int result = Unpacker(view.reader(), plan, test ? nullptr : &tree, existing, path, tally).run();
+    const bool json = args.has("--json");
+    const bool quiet = json || args.has("--quiet");
+    int result = Unpacker(view.reader(), plan, test ? nullptr : &tree, existing, path, tally, quiet).run();
     if (result != kExitOk)
         return result;
     const size_t count = view.reader().entries().size();
-    if (test)
+    if (json) {
+        JsonDocument out;
+        out["installer"] = path;
+        out["destination"] = test ? JsonDocument(nullptr) : JsonDocument(root);
+        out["test"] = test;
+        out["entries"] = count;
+        out["bytes"] = tally.written;
+        out["kept_existing"] = tally.skipped;
+        out["solid_blocks"] = plan.solid.blocks.size();
+        std::fputs(jsonText(out).c_str(), stdout);
+    } else if (quiet) {
+        return kExitOk;
+    } else if (test)
         std::printf("tested %zu entries (%llu bytes): every size and CRC-32 matches\n", count,
                     (unsigned long long)tally.written);
     else

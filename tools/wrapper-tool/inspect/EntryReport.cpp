@@ -7,6 +7,8 @@ const char* methodName(uint16_t method)
         return "stored";
     case 8:
         return "deflated";
+    case zipformat::kMethodSolid:
+        return "solid";
     default:
         return "other";
     }
@@ -32,6 +34,8 @@ std::string refusalProblem(const UnpackPlan& plan, size_t index, bool withIndice
                                           "case apart; one of them would be lost";
     }
     const std::string label = withIndices ? entryLabel(index, planned) : "'" + planned.name + "'";
+    if (planned.reason == RefusalReason::BadSolidBlock)
+        return label + ": " + plan.solid.reason;
     return label + ": " + refusalText(planned.reason);
 }
 
@@ -73,5 +77,9 @@ JsonDocument entryJson(size_t index, const ZipEntryInfo& entry, const PlannedEnt
     out["compressed_size"] = entry.compressedSize;
     out["uncompressed_size"] = entry.uncompressedSize;
     out["crc32"] = entry.crc32;
+    if (planned.solidBlock >= 0)
+        out["solid_block"] = planned.solidBlock;
+    else
+        out["solid_block"] = nullptr;
     return out;
 }
