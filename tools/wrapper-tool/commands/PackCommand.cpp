@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/Arguments.h"
+#include "cli/SolidArguments.h"
 #include "deflate/BufferDeflater.h"
 #include "commands/Commands.h"
 #include "platform/MappedFile.h"
@@ -93,31 +94,6 @@ struct PackRequest {
     SolidOptions solidOptions;
 };
 
-// The solid options, when --solid is given; false with `error` when one is off.
-bool parseSolid(const ParsedArguments& args, PackRequest& request, std::string& error)
-{
-    request.solid = args.has("--solid");
-    SolidOptions& solid = request.solidOptions;
-    int block = int(solid.blockSize >> 20);
-    int prefix = int(solid.prefixPercent);
-    if (!request.solid) {
-        if (args.has("--solid-block") || args.has("--solid-prefix"))
-            error = "--solid-block and --solid-prefix go with --solid";
-    } else if (args.has("--level") && (!parseSmallNumber(args.value("--level"), solid.level) || solid.level < 1 ||
-                                       solid.level > 22)) {
-        error = "--level takes a number from 1 to 22 with --solid";
-    } else if (args.has("--solid-block") &&
-               (!parseSmallNumber(args.value("--solid-block"), block) || block < 1 || block > 56)) {
-        error = "--solid-block takes a number of MiB from 1 to 56";
-    } else if (args.has("--solid-prefix") &&
-               (!parseSmallNumber(args.value("--solid-prefix"), prefix) || prefix > 90)) {
-        error = "--solid-prefix takes a percentage from 0 to 90";
-    }
-    solid.blockSize = uint64_t(block) << 20;
-    solid.prefixPercent = uint32_t(prefix);
-    return error.empty();
-}
-
 int parse(int argc, char** argv, PackRequest& request)
 {
     ParsedArguments args;
@@ -142,7 +118,7 @@ int parse(int argc, char** argv, PackRequest& request)
         } else if (!args.has("-o") || args.value("-o").empty()) {
             error = "missing -o OUT.exe";
             parsed = false;
-        } else if (!parseSolid(args, request, error)) {
+        } else if (!parseSolidArguments(args, request.solid, request.solidOptions, error)) {
             parsed = false;
         } else if (!request.solid && args.has("--level") &&
                    (!parseSmallNumber(args.value("--level"), request.options.level) ||
@@ -327,6 +303,7 @@ int runPack(int argc, char** argv)
     summary.archiveOffset = stub->size();
     summary.inputBytes = inputBytes;
     summary.level = request.solid ? request.solidOptions.level : request.options.level;
+    summary.solid = request.solid;
     summary.threads = request.threads;
     summary.tasks = tasks;
     summary.entries = writer.entries();

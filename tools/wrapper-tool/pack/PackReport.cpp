@@ -23,8 +23,9 @@ void printPackText(const PackSummary& s)
     std::printf("packed %zu entries (%llu bytes) into %s: %llu bytes, archive at offset %llu\n",
                 s.entries.size(), (unsigned long long)s.inputBytes, s.installer.c_str(),
                 (unsigned long long)s.installerSize, (unsigned long long)s.archiveOffset);
-    std::printf("archive: %llu bytes, %.1f %% of the input (level %d, %u threads)\n",
-                (unsigned long long)archiveSize(s), ratioPercent(s), s.level, s.threads);
+    std::printf("archive: %llu bytes, %.1f %% of the input (%slevel %d, %u threads)\n",
+                (unsigned long long)archiveSize(s), ratioPercent(s), s.solid ? "solid, zstd " : "", s.level,
+                s.threads);
     std::printf("sha256:  %s\n", s.sha256.c_str());
     for (const std::string& warning : s.warnings)
         std::printf("warning: %s\n", warning.c_str());
@@ -58,6 +59,7 @@ void printPackJson(const PackSummary& s)
     // Four decimals, as a number.
     out["ratio"] = double(int64_t(ratioPercent(s) * 100.0 + 0.5)) / 10000.0;
     out["level"] = s.level;
+    out["solid"] = s.solid;
     out["threads"] = s.threads;
     out["compression_tasks"] = JsonDocument::object();
     out["compression_tasks"]["count"] = s.tasks.tasks;

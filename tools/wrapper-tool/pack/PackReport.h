@@ -15,6 +15,7 @@ struct PackSummary {
     uint64_t archiveOffset = 0;
     uint64_t inputBytes = 0;
     int level = 0;
+    bool solid = false; // zstd solid blocks: `level` is zstd's
     unsigned threads = 0;
     PackTaskTimes tasks;
     std::vector<ZipWriter::CentralEntry> entries;
