@@ -198,22 +198,41 @@ TEST(BranchFilterTest, RefusesLyingFormsWithinTheSize)
     }
 }
 
-TEST(BranchFilterTest, TakesOnlyX86PeImagesForCode)
+TEST(BranchFilterTest, TakesOnlyX86ImagesForCode)
 {
     Bytes pe(0x100, 0);
     pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 0x80;
     std::memcpy(&pe[0x80], "PE\0\0\x64\x86", 6);
-    Bytes i386 = pe, arm64 = pe, badSignature = pe, farHeader = pe;
-    i386[0x84] = 0x4C, i386[0x85] = 0x01;
-    arm64[0x84] = 0x64, arm64[0x85] = 0xAA;
-    badSignature[0x82] = 'X';
-    farHeader[0x3D] = 0xFF;
-    EXPECT_TRUE(looksLikeCode(pe.data(), pe.size()));
-    EXPECT_TRUE(looksLikeCode(i386.data(), i386.size()));
-    EXPECT_FALSE(looksLikeCode(arm64.data(), arm64.size()));
-    EXPECT_FALSE(looksLikeCode(badSignature.data(), badSignature.size()));
-    EXPECT_FALSE(looksLikeCode(farHeader.data(), farHeader.size()));
-    EXPECT_FALSE(looksLikeCode(pe.data(), 0x84)); // the header cut off
+    Bytes elf(64, 0);
+    std::memcpy(&elf[0], "\x7F" "ELF\x02\x01", 6);
+    elf[18] = 62;
+    const Bytes text(100, 'a');
+    using Edit = std::function<void(Bytes&)>;
+    const struct
+    {
+        const char* name;
+        const Bytes& image;
+        Edit edit;
+        size_t size; // 0: the whole image
+        bool code;
+    } cases[] = {
+        {"x86-64 PE", pe, [](Bytes&) {}, 0, true},
+        {"i386 PE", pe, [](Bytes& b) { b[0x84] = 0x4C, b[0x85] = 0x01; }, 0, true},
+        {"ARM64 PE", pe, [](Bytes& b) { b[0x84] = 0x64, b[0x85] = 0xAA; }, 0, false},
+        {"bad PE signature", pe, [](Bytes& b) { b[0x82] = 'X'; }, 0, false},
+        {"PE header past the end", pe, [](Bytes& b) { b[0x3D] = 0xFF; }, 0, false},
+        {"PE header cut off", pe, [](Bytes&) {}, 0x84, false},
+        {"x86-64 ELF", elf, [](Bytes&) {}, 0, true},
+        {"i386 ELF", elf, [](Bytes& b) { b[18] = 3; }, 0, true},
+        {"AArch64 ELF", elf, [](Bytes& b) { b[18] = 183; }, 0, false},
+        {"big-endian ELF", elf, [](Bytes& b) { b[5] = 2; }, 0, false},
+        {"text", text, [](Bytes&) {}, 0, false},
+    };
+    for (const auto& c : cases) {
+        Bytes image = c.image;
+        c.edit(image);
+        EXPECT_EQ(looksLikeCode(image.data(), c.size ? c.size : image.size()), c.code) << c.name;
+    }
 }
 
 } // namespace
