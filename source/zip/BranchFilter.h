@@ -54,5 +54,5 @@ private:
     const char* failure = nullptr;
 };
 
-// Whether a file looks like code worth filtering: an x86 or x86-64 PE image.
+// Whether a file looks like code worth filtering: an x86 or x86-64 PE or ELF image.
 bool looksLikeCode(const uint8_t* data, size_t size);

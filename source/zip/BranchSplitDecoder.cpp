@@ -64,6 +64,8 @@ bool BranchSplitDecoder::takeFlag(bool& converted)
     const size_t byte = variant.byteFlags ? flagBitsTaken : flagBitsTaken / 8;
     if (byte >= flagsLength)
         return false;
+    if (variant.byteFlags && flags[byte] > 1)
+        return fail("branch flag neither 0 nor 1");
     converted = variant.byteFlags ? flags[byte] != 0 : (flags[byte] >> (flagBitsTaken % 8) & 1) != 0;
     ++flagBitsTaken;
     return true;
