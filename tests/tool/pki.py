@@ -1,6 +1,7 @@
 """Throwaway certificates with chosen validity, and a local time-stamping
 authority on 127.0.0.1, for the signing and timestamp tests. Everything is
 written into the scratch folder the test gives."""
+import base64
 import datetime
 import http.server
 import os
@@ -82,11 +83,33 @@ tsa_name = no
 """
 
 
+def _der_item(data, at):
+    """(offset of the value, its length) of the DER item at `at`."""
+    length, at = data[at + 1], at + 2
+    if length & 0x80:
+        count = length & 0x7F
+        length, at = int.from_bytes(data[at:at + count], "big"), at + count
+    return at, length
+
+
+def legacy_request_value(request):
+    """The bytes an Authenticode (pre-RFC 3161) time-stamp request asks to
+    be countersigned: SEQUENCE { type, SEQUENCE { data, [0] { OCTET STRING } } }."""
+    at, _ = _der_item(request, 0)
+    at = sum(_der_item(request, at))  # past the request's type
+    at, _ = _der_item(request, at)
+    at = sum(_der_item(request, at))  # past the content type
+    at, _ = _der_item(request, at)
+    at, length = _der_item(request, at)
+    return request[at:at + length]
+
+
 class TimestampAuthority:
-    """An RFC 3161 service on 127.0.0.1, answering with `openssl ts -reply`
-    from `tsa` (an Issued). `mode` 'fail' answers 500, 'hang' never answers
-    within a signer's deadline. Use as a context manager; `url` is its
-    address."""
+    """A time-stamping service on 127.0.0.1 signing with `tsa` (an Issued):
+    RFC 3161 queries are answered by `openssl ts -reply`, Authenticode's
+    older base64 requests with a countersignature from `openssl cms -sign`.
+    `mode` 'fail' answers 500, 'hang' never answers within a signer's
+    deadline. Use as a context manager; `url` is its address."""
 
     def __init__(self, folder, tsa, mode="ok"):
         self.folder, self.tsa, self.mode = folder, tsa, mode
@@ -108,6 +131,15 @@ class TimestampAuthority:
         with open(reply_file, "rb") as f:
             return f.read()
 
+    def countersign(self, request):
+        value = os.path.join(self.folder, "value.bin")
+        with open(value, "wb") as f:
+            f.write(legacy_request_value(base64.b64decode(request)))
+        signed = subprocess.run(["openssl", "cms", "-sign", "-binary", "-nodetach", "-nosmimecap", "-md", "sha256",
+                                 "-in", value, "-signer", self.tsa.cert, "-inkey", self.tsa.key_file,
+                                 "-outform", "DER"], check=True, capture_output=True, timeout=30).stdout
+        return base64.b64encode(signed)
+
     def __enter__(self):
         authority = self
 
@@ -120,9 +152,10 @@ class TimestampAuthority:
                 if authority.mode == "fail":
                     self.send_error(500, "time-stamping service unavailable")
                     return
-                body = authority.reply(query)
+                rfc3161 = self.headers.get("Content-Type") == "application/timestamp-query"
+                body = authority.reply(query) if rfc3161 else authority.countersign(query)
                 self.send_response(200)
-                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Type", "application/timestamp-reply" if rfc3161 else "application/octet-stream")
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)

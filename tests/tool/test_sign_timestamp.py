@@ -51,10 +51,12 @@ class TimestampCase(unittest.TestCase):
 
 @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
 class TimestampTableTest(TimestampCase):
-    def osslsigncode(self, name, signer, tsa=None, at=None):
-        """Signed by osslsigncode, stamped at `at` by its built-in authority from `tsa`."""
+    def osslsigncode(self, name, signer, tsa=None, at=None, legacy=None):
+        """Signed by osslsigncode, stamped at `at` by its built-in authority
+        from `tsa`, or countersigned by the authority at the URL `legacy`."""
         target = self.path(name + ".exe")
         stamp = ["-TSA-certs", tsa.cert, "-TSA-key", tsa.key_file, "-TSA-time", str(pki.unix(at))] if tsa else []
+        stamp += ["-t", legacy] if legacy else []
         subprocess.run(["osslsigncode", "sign", "-certs", signer.cert, "-key", signer.key_file, "-h", "sha256",
                         *stamp, "-in", self.installer, "-out", target], check=True, capture_output=True)
         return target
@@ -63,11 +65,14 @@ class TimestampTableTest(TimestampCase):
         current = pki.issue(self.dir, "current signer", self.root, "2020-01-01", "2039-01-01", "code")
         expired = pki.issue(self.dir, "expired signer", self.root, "2019-01-01", "2020-01-01", "code")
         rogue = pki.issue(self.dir, "rogue authority", pki.issue(self.dir, "other root", ca=True), usage="tsa")
-        with pki.TimestampAuthority(self.path("tsa"), self.tsa) as authority:
+        with pki.TimestampAuthority(self.path("tsa"), self.tsa) as authority, \
+                pki.TimestampAuthority(self.path("rogue"), rogue) as rogue_authority:
             stamped_now = self.path("current-stamped.exe")
             result = self.tool("sign", self.installer, "--cert", current.cert, "--key", current.key_file,
                                "--timestamp", authority.url, "--ca", self.root.cert, "-o", stamped_now)
             self.assertEqual(result.returncode, 0, result.stderr)
+            countersigned = self.osslsigncode("countersigned", current, legacy=authority.url)
+            rogue_countersigned = self.osslsigncode("rogue-countersigned", expired, legacy=rogue_authority.url)
         inside = self.osslsigncode("inside", expired, self.tsa, "2019-06-01")
 
         def altered(source, name):
@@ -92,7 +97,10 @@ class TimestampTableTest(TimestampCase):
                  "invalid", 1, "2021-01-01 00:00:00 UTC"),
                 ("expired, timestamp from an untrusted authority",
                  self.osslsigncode("rogue", expired, rogue, "2019-06-01"), "invalid", 1, "failed"),
-                ("expired, timestamp token altered", altered(inside, "altered.exe"), "invalid", 1, "failed")]
+                ("expired, timestamp token altered", altered(inside, "altered.exe"), "invalid", 1, "failed"),
+                ("current, Authenticode countersignature", countersigned, "valid", 0, "now"),
+                ("expired, countersignature from an untrusted authority", rogue_countersigned, "invalid", 1,
+                 "failed")]
         table = []
         for name, target, state, code, shown in rows:
             result = self.tool("verify", target, "--json", "--ca", self.root.cert)
@@ -115,7 +123,7 @@ class TimestampTableTest(TimestampCase):
                     # Never shown as a time, and its authority and reason told.
                     self.assertNotIn("2019-06-01 00:00:00", text + result.stdout)
                     stamp = report["signer"]["timestamp"]
-                    self.assertTrue(stamp["authority"] and stamp["problem"], stamp)
+                    self.assertTrue(stamp["authority"] and stamp["problem"] and stamp["time"] is None, stamp)
         if os.environ.get("WRAPPER_TABLE_OUT"):
             with open(os.environ["WRAPPER_TABLE_OUT"], "a") as out:
                 for row in table:
