@@ -83,7 +83,7 @@ tsa_name = no
 """
 
 
-def _der_item(data, at):
+def der_item(data, at):
     """(offset of the value, its length) of the DER item at `at`."""
     length, at = data[at + 1], at + 2
     if length & 0x80:
@@ -95,12 +95,12 @@ def _der_item(data, at):
 def legacy_request_value(request):
     """The bytes an Authenticode (pre-RFC 3161) time-stamp request asks to
     be countersigned: SEQUENCE { type, SEQUENCE { data, [0] { OCTET STRING } } }."""
-    at, _ = _der_item(request, 0)
-    at = sum(_der_item(request, at))  # past the request's type
-    at, _ = _der_item(request, at)
-    at = sum(_der_item(request, at))  # past the content type
-    at, _ = _der_item(request, at)
-    at, length = _der_item(request, at)
+    at, _ = der_item(request, 0)
+    at = sum(der_item(request, at))  # past the request's type
+    at, _ = der_item(request, at)
+    at = sum(der_item(request, at))  # past the content type
+    at, _ = der_item(request, at)
+    at, length = der_item(request, at)
     return request[at:at + length]
 
 

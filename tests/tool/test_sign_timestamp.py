@@ -51,15 +51,42 @@ class TimestampCase(unittest.TestCase):
 
 @unittest.skipUnless(toolkit.have_signing_tools(), "openssl and osslsigncode needed")
 class TimestampTableTest(TimestampCase):
-    def osslsigncode(self, name, signer, tsa=None, at=None, legacy=None):
-        """Signed by osslsigncode, stamped at `at` by its built-in authority
-        from `tsa`, or countersigned by the authority at the URL `legacy`."""
+    def osslsigncode(self, name, signer, tsa=None, at=None, legacy=None, source=None):
+        """`source` (the installer) signed by osslsigncode, stamped at `at` by its
+        built-in authority from `tsa`, or countersigned by the authority at `legacy`."""
         target = self.path(name + ".exe")
+        if os.path.exists(target):
+            os.remove(target)  # osslsigncode writes no file that is there
         stamp = ["-TSA-certs", tsa.cert, "-TSA-key", tsa.key_file, "-TSA-time", str(pki.unix(at))] if tsa else []
         stamp += ["-t", legacy] if legacy else []
         subprocess.run(["osslsigncode", "sign", "-certs", signer.cert, "-key", signer.key_file, "-h", "sha256",
-                        *stamp, "-in", self.installer, "-out", target], check=True, capture_output=True)
+                        *stamp, "-in", source or self.installer, "-out", target], check=True, capture_output=True)
         return target
+
+    def transplanted(self, signer):
+        """An installer whose genuine token was taken from another installer's
+        signature, so only what the token stamps differs."""
+        other = self.path("other.exe")
+        toolkit.make_payload(self.path("other"), {"a.txt": b"bravo " * 100})
+        subprocess.run(TOOL + ["pack", self.path("stub.exe"), self.path("other"), "-o", other, "--quiet"], check=True)
+
+        def token(name, source):
+            """The image and where its token lies in it: after the attribute's OID and SET."""
+            with open(self.osslsigncode(name, signer, self.tsa, "2019-06-01", source=source), "rb") as f:
+                image = f.read()
+            start, _ = pki.der_item(image, image.index(bytes.fromhex("060a2b060104018237030301")) + 12)
+            value, length = pki.der_item(image, start)
+            return image, start, value + length
+
+        mine, start, end = token("mine", self.installer)
+        # The authority's serial numbers are random, so its tokens differ in size now and then.
+        for attempt in range(20):
+            theirs, their_start, their_end = token("theirs", other)
+            if their_end - their_start == end - start:
+                break
+        with open(self.path("transplanted.exe"), "wb") as f:
+            f.write(mine[:start] + theirs[their_start:their_end] + mine[end:])
+        return self.path("transplanted.exe")
 
     def test_states_exit_codes_and_shown_times(self):
         current = pki.issue(self.dir, "current signer", self.root, "2020-01-01", "2039-01-01", "code")
@@ -98,6 +125,7 @@ class TimestampTableTest(TimestampCase):
                 ("expired, timestamp from an untrusted authority",
                  self.osslsigncode("rogue", expired, rogue, "2019-06-01"), "invalid", 1, "failed"),
                 ("expired, timestamp token altered", altered(inside, "altered.exe"), "invalid", 1, "failed"),
+                ("expired, genuine token of another signature", self.transplanted(expired), "invalid", 1, "failed"),
                 ("current, Authenticode countersignature", countersigned, "valid", 0, "now"),
                 ("expired, countersignature from an untrusted authority", rogue_countersigned, "invalid", 1,
                  "failed")]

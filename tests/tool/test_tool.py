@@ -1579,6 +1579,9 @@ class WindowsSmokeTest(ToolTestCase):
         self.ok("extract", out, self.path("x"))
         cases = [(["sign", out, "--pkcs12", self.path("k.p12"), "--password-env", "PASS"], 2, "--thumbprint"),
                  (["sign", out, "--cert", self.path("c.pem"), "--key", self.path("k.pem")], 2, "no PEM key"),
+                 # A token signs through the store there: its minidriver puts the certificate in.
+                 (["sign", out, "--pkcs11-module", "p11.dll", "--key", "pkcs11:object=k", "--cert", "pkcs11:object=c"],
+                  2, "--thumbprint"),
                  (["extract", out, self.path("x")], 1, "--overwrite"),
                  (["extract", out, self.path("x"), "--overwrite"], 0, ""),
                  (["extract", out, "--test"], 0, "")]
