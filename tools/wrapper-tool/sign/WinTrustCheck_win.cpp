@@ -221,6 +221,16 @@ SignerDetails signerDetails(const CRYPT_PROVIDER_SGNR& signer, PCCERT_CONTEXT ce
     return details;
 }
 
+// Outside its validity at the time that counts (the timestamp's, else now):
+// invalid, as natively, naming the signer's dates.
+SignatureReport outsideValidity(SignatureReport report, PCCERT_CONTEXT cert, const std::string& reason)
+{
+    report.state = SignatureState::Invalid;
+    report.detail = reason + "; the certificate " + report.signer.subject + " is valid from " +
+                    timeText(cert->pCertInfo->NotBefore) + " to " + timeText(cert->pCertInfo->NotAfter);
+    return report;
+}
+
 } // namespace
 
 SignatureReport winTrustCheck(const std::string& path, const std::string& trustedCertificates)
@@ -252,22 +262,18 @@ SignatureReport winTrustCheck(const std::string& path, const std::string& truste
     }
     report.signerKnown = true;
     report.signer = signerDetails(*signer, cert->pCert);
-    // Outside its validity at the time that counts (the timestamp's, else now): invalid, as natively.
-    if (status == CERT_E_EXPIRED) {
-        const CERT_INFO* info = cert->pCert->pCertInfo;
-        report.state = SignatureState::Invalid;
-        report.detail = statusText(status) + "; the certificate " + report.signer.subject + " is valid from " +
-                        timeText(info->NotBefore) + " to " + timeText(info->NotAfter);
-        return report;
-    }
+    if (status == CERT_E_EXPIRED)
+        return outsideValidity(report, cert->pCert, statusText(status));
     report.state = status == ERROR_SUCCESS ? SignatureState::Valid : SignatureState::Untrusted;
     report.detail = status == ERROR_SUCCESS ? std::string() : statusText(status);
     // --ca alone decides trust then, but never over the machine's explicit distrust.
     if (trustedCertificates.empty() || status == TRUST_E_EXPLICIT_DISTRUST)
         return report;
-    const std::string problem =
-        anchorProblem.empty() ? chainToAnchorsProblem(cert->pCert, signer->sftVerifyAsOf, anchors.get()) : anchorProblem;
-    report.state = problem.empty() ? SignatureState::Valid : SignatureState::Untrusted;
-    report.detail = problem;
+    const AnchorChain chain =
+        anchorProblem.empty() ? chainToAnchors(cert->pCert, signer->sftVerifyAsOf, anchors.get()) : AnchorChain{anchorProblem};
+    if (chain.outsideValidity)
+        return outsideValidity(report, cert->pCert, chain.problem);
+    report.state = chain.problem.empty() ? SignatureState::Valid : SignatureState::Untrusted;
+    report.detail = chain.problem;
     return report;
 }
