@@ -197,7 +197,7 @@ CheckedTimestamp checkTimestamp(PKCS7* signedData, PKCS7_SIGNER_INFO* signer, X5
     if (count == 0)
         return stamp;
     if (count > 1) {
-        stamp.details.kind = "more than one";
+        stamp.details.kind = "several timestamps";
         return failed(stamp, "the signer carries " + std::to_string(count) + " timestamps; one is expected");
     }
     if (found == nullptr) {
