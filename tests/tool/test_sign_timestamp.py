@@ -92,14 +92,18 @@ class TimestampTableTest(TimestampCase):
         current = pki.issue(self.dir, "current signer", self.root, "2020-01-01", "2039-01-01", "code")
         expired = pki.issue(self.dir, "expired signer", self.root, "2019-01-01", "2020-01-01", "code")
         rogue = pki.issue(self.dir, "rogue authority", pki.issue(self.dir, "other root", ca=True), usage="tsa")
+        # Trusted and valid at the stamp's time, but not for time stamping.
+        code_signer = pki.issue(self.dir, "code signer as authority", self.root, usage="code")
         with pki.TimestampAuthority(self.path("tsa"), self.tsa) as authority, \
-                pki.TimestampAuthority(self.path("rogue"), rogue) as rogue_authority:
+                pki.TimestampAuthority(self.path("rogue"), rogue) as rogue_authority, \
+                pki.TimestampAuthority(self.path("code"), code_signer) as code_authority:
             stamped_now = self.path("current-stamped.exe")
             result = self.tool("sign", self.installer, "--cert", current.cert, "--key", current.key_file,
                                "--timestamp", authority.url, "--ca", self.root.cert, "-o", stamped_now)
             self.assertEqual(result.returncode, 0, result.stderr)
             countersigned = self.osslsigncode("countersigned", current, legacy=authority.url)
             rogue_countersigned = self.osslsigncode("rogue-countersigned", expired, legacy=rogue_authority.url)
+            code_countersigned = self.osslsigncode("code-countersigned", current, legacy=code_authority.url)
         inside = self.osslsigncode("inside", expired, self.tsa, "2019-06-01")
 
         def altered(source, name):
@@ -128,6 +132,8 @@ class TimestampTableTest(TimestampCase):
                 ("expired, genuine token of another signature", self.transplanted(expired), "invalid", 1, "failed"),
                 ("current, Authenticode countersignature", countersigned, "valid", 0, "now"),
                 ("expired, countersignature from an untrusted authority", rogue_countersigned, "invalid", 1,
+                 "failed"),
+                ("current, countersignature by a certificate not for time stamping", code_countersigned, "valid", 0,
                  "failed")]
         table = []
         for name, target, state, code, shown in rows:
