@@ -21,7 +21,7 @@ packages=(
   libz-mingw-w64-dev zlib1g-dev libdeflate-dev libzstd-dev zstd
   wine wine64
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  osslsigncode openssl
+  osslsigncode openssl softhsm2 libengine-pkcs11-openssl gnutls-bin python3-cryptography
   zip unzip p7zip-full libarchive-tools python3 pigz time nsis
   xvfb x11-apps x11-utils imagemagick
   file

@@ -3,7 +3,8 @@
 // mutations reach the PKCS#7 and chain checks); any other is a certificate
 // table appended to a bare PE header that declares it. The check must never
 // crash or hang, must give the same verdict through small windows as from
-// one buffer, and an invalid verdict must say why.
+// one buffer, an invalid verdict must say why, and a timestamp must be a time
+// only when it verified.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,10 @@ void requireReason(const SignatureReport& report)
 {
     if (report.state == SignatureState::Invalid && report.detail.empty())
         __builtin_trap();
+    // A timestamp is a time only when it verified, and says why when it did not.
+    const TimestampDetails& stamp = report.signer.timestamp;
+    if (stamp.verified ? stamp.time.empty() : !stamp.time.empty() || (stamp.present() && stamp.problem.empty()))
+        __builtin_trap();
     for (const SignatureReport& nested : report.nested)
         requireReason(nested);
 }
@@ -72,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CopiedWindows windows(image.data(), image.size());
     const SignatureReport windowed = checkSignature("fuzz input", windows, anchors);
     if (windowed.state != report.state || windowed.detail != report.detail ||
-        windowed.nested.size() != report.nested.size())
+        windowed.nested.size() != report.nested.size() || windowed.signer.timestamp.time != report.signer.timestamp.time)
         __builtin_trap();
     return 0;
 }

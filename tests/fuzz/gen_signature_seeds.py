@@ -10,8 +10,11 @@ import shutil
 import struct
 import subprocess
 import sys
+import time
+import types
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tool"))
+import pki  # noqa: E402
 import toolkit  # noqa: E402
 
 
@@ -34,11 +37,22 @@ def main(out):
     signed = sign("sha256.exe", image, "-h", "sha256")
     sign("nested.exe", sign("sha1.exe", image, "-h", "sha1"), "-nest", "-h", "sha256")
     sign("md5.exe", image, "-h", "md5")
+    # Timestamps that verify against the anchor, so mutations reach every
+    # check of both kinds: an RFC 3161 token, and a countersignature.
     tsa_key, tsa_cert = os.path.join(keys, "tsa-key.pem"), os.path.join(keys, "tsa-cert.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", tsa_key, "-out", tsa_cert,
-                    "-days", "2", "-subj", "/CN=seed TSA", "-addext", "extendedKeyUsage=critical,timeStamping"],
-                   check=True, capture_output=True)
-    sign("stamped.exe", image, "-h", "sha256", "-TSA-certs", tsa_cert, "-TSA-key", tsa_key, "-TSA-time", "1700000000")
+    with open(os.path.join(keys, "tsa.cnf"), "w") as f:
+        f.write("basicConstraints=CA:FALSE\nextendedKeyUsage=critical,timeStamping\n")
+    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", tsa_key, "-out",
+                    os.path.join(keys, "tsa.csr"), "-subj", "/CN=seed TSA"], check=True, capture_output=True)
+    subprocess.run(["openssl", "x509", "-req", "-in", os.path.join(keys, "tsa.csr"), "-CA", root,
+                    "-CAkey", os.path.join(keys, "root-key.pem"), "-CAcreateserial", "-days", "2",
+                    "-extfile", os.path.join(keys, "tsa.cnf"), "-out", tsa_cert], check=True, capture_output=True)
+    # Inside the certificates' two days, which began when they were made.
+    sign("stamped.exe", image, "-h", "sha256", "-TSA-certs", tsa_cert, "-TSA-key", tsa_key,
+         "-TSA-time", str(int(time.time()) + 60))
+    authority = types.SimpleNamespace(cert=tsa_cert, key_file=tsa_key)
+    with pki.TimestampAuthority(os.path.join(keys, "tsa"), authority) as service:
+        sign("countersigned.exe", image, "-h", "sha256", "-t", service.url)
     with open(signed, "rb") as f:
         data = f.read()
     offset, size = struct.unpack_from("<II", data, 0x40 + 24 + 96 + 32)

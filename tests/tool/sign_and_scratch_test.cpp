@@ -39,6 +39,17 @@ SignRequest keyFrom(std::string pkcs12, std::string password = "", std::string c
     return request;
 }
 
+SignRequest token(std::string module, std::string key, std::string cert, std::string pin = "")
+{
+    SignRequest request = keyFrom("", "", cert, key);
+    request.pkcs11Module = module;
+    request.pinEnv = pin;
+    return request;
+}
+
+const std::string kKeyUri = "pkcs11:token=t;object=k;type=private";
+const std::string kCertUri = "pkcs11:token=t;object=k;type=cert";
+
 const std::string kThumbprint = "0123456789abcdef0123456789ABCDEF01234567";
 
 TEST(SignOptions, EachSignerTakesOnlyWhatKeepsThePasswordOffCommandLines)
@@ -56,6 +67,12 @@ TEST(SignOptions, EachSignerTakesOnlyWhatKeepsThePasswordOffCommandLines)
         {"none", Signer::Osslsigncode, keyFrom(""), "give one of"},
         {"cert without key", Signer::Osslsigncode, keyFrom("", "", "c.pem"), "go together"},
         {"password without pkcs12", Signer::Osslsigncode, keyFrom("", "PASS", "c.pem", "k.pem"), "goes with"},
+        {"token, certificate in it", Signer::Osslsigncode, token("p11.so", kKeyUri, kCertUri, "PIN"), nullptr},
+        {"token, certificate file", Signer::Osslsigncode, token("p11.so", kKeyUri, "c.pem"), nullptr},
+        {"token key that is a file", Signer::Osslsigncode, token("p11.so", "k.pem", "c.pem"), "--key pkcs11:"},
+        {"URI without module", Signer::Osslsigncode, token("", kKeyUri, "c.pem"), "needs --pkcs11-module"},
+        {"PIN without token", Signer::Osslsigncode, token("", "k.pem", "c.pem", "PIN"), "goes with --pkcs11"},
+        {"token on Windows", Signer::Signtool, token("p11.dll", kKeyUri, kCertUri), "--thumbprint"},
     };
     for (const OptionsCase& c : cases) {
         const std::string problem = signOptionsProblem(c.request, c.signer);
@@ -78,6 +95,12 @@ TEST(SignOptions, CommandsReadThePasswordFromInputAndSignFromTheStore)
     const std::vector<std::string> signtool = {"signtool", "sign", "/fd", "sha256", "/sha1", kThumbprint,
                                                "/tr", "http://tsa.example", "/td", "sha256", "copy.exe"};
     EXPECT_EQ(signerCommand(store, Signer::Signtool, false, "in.exe", "copy.exe"), signtool);
+    // The PIN takes the password's way in; the key is named, never read out.
+    const std::vector<std::string> tokenCommand = {
+        "osslsigncode", "sign", "-h", "sha256", "-pkcs11module", "p11.so", "-key", kKeyUri, "-pkcs11cert", kCertUri,
+        "-readpass", "-", "-in", "in.exe", "-out", "o.exe"};
+    EXPECT_EQ(signerCommand(token("p11.so", kKeyUri, kCertUri, "PIN"), Signer::Osslsigncode, true, "in.exe", "o.exe"),
+              tokenCommand);
 }
 
 TEST(SignOptions, SignerReasonIsItsFirstOwnLine)
@@ -89,6 +112,10 @@ TEST(SignOptions, SignerReasonIsItsFirstOwnLine)
         {"40F0:error:0200008A:rsa routines::invalid padding\r\nSignTool Error: No certificates were found.\r\n",
          "SignTool Error: No certificates were found."},
         {"Failed\n", ""},
+        {"Engine \"pkcs11\" set.\nThe private key was not found at: pkcs11:object=k\nFailed\n",
+         "The private key was not found at: pkcs11:object=k"},
+        {"Engine \"pkcs11\" set.\nLogin failed\n40B0:error:430000A0:PKCS#11 module:ERR_CKR_error:PIN incorrect:p11_slot.c\n",
+         "the token refused the PIN (PIN incorrect)"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(signerReason(c.first), c.second);

@@ -21,6 +21,7 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import hostile_zips  # noqa: E402
+import pki  # noqa: E402
 import test_verify_crafted  # noqa: E402
 import toolkit  # noqa: E402
 from toolkit import INNER_SETUP  # noqa: E402
@@ -1245,31 +1246,38 @@ class SignTest(ToolTestCase):
         self.assertIn("signature:     valid", self.ok("verify", signed, "--ca", self.cert).stdout)
 
     def test_signer_details(self):
-        tsa_key, tsa_cert = self.path("tsa-key.pem"), self.path("tsa-cert.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", tsa_key, "-out",
-                        tsa_cert, "-days", "2", "-subj", "/CN=test TSA",
-                        "-addext", "extendedKeyUsage=critical,timeStamping"], check=True, capture_output=True)
+        tsa = pki.issue(self.dir, "test TSA", usage="tsa")
+        # Inside the signer's two days: the stamp is the time its certificate is checked at.
+        stamp_time = int(time.time()) + 5
+        tsa_key, tsa_cert = tsa.key_file, tsa.cert
         plain, stamped = self.path("plain.exe"), self.path("stamped.exe")
         self.ok("sign", self.installer, "--cert", self.cert, "--key", self.key, "-o", plain)
         # osslsigncode's built-in time-stamping authority, at a fixed time.
         subprocess.run(["osslsigncode", "sign", "-certs", self.cert, "-key", self.key, "-h", "sha256",
-                        "-TSA-certs", tsa_cert, "-TSA-key", tsa_key, "-TSA-time", "1700000000",
+                        "-TSA-certs", tsa_cert, "-TSA-key", tsa_key, "-TSA-time", str(stamp_time),
                         "-in", self.installer, "-out", stamped], check=True, capture_output=True)
         thumbprints = {}
         for digest in ("sha1", "sha256"):
             line = subprocess.run(["openssl", "x509", "-in", self.cert, "-noout", "-fingerprint", "-" + digest],
                                   check=True, capture_output=True, text=True).stdout
             thumbprints[digest] = line.strip().split("=", 1)[1].replace(":", "")
-        for target, timestamp in ((plain, None), (stamped, "2023-11-14 22:13:20 UTC")):
+        trusted = self.path("trusted.pem")
+        with open(trusted, "w") as out:
+            for name in (self.cert, tsa_cert):
+                with open(name) as f:
+                    out.write(f.read())
+        stamp = {"kind": "RFC 3161", "authority": "/CN=test TSA", "verified": True,
+                 "time": time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(stamp_time)), "problem": None}
+        for target, timestamp in ((plain, None), (stamped, stamp)):
             with self.subTest(timestamp=timestamp):
-                signer = json.loads(self.ok("verify", target, "--json", "--ca", self.cert).stdout)["signer"]
+                signer = json.loads(self.ok("verify", target, "--json", "--ca", trusted).stdout)["signer"]
                 self.assertEqual(signer["subject"], "/CN=wrapper-tool test")
                 self.assertEqual((signer["sha1"], signer["sha256"]), (thumbprints["sha1"], thumbprints["sha256"]))
                 self.assertRegex(signer["signing_time"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
                 self.assertEqual(signer["timestamp"], timestamp)
-                text = self.ok("verify", target, "--ca", self.cert).stdout
+                text = self.ok("verify", target, "--ca", trusted).stdout
                 self.assertIn("thumbprint:    SHA-1 " + thumbprints["sha1"], text)
-                self.assertIn("timestamp:     " + (timestamp or "none"), text)
+                self.assertIn("timestamp:     " + (stamp["time"] if timestamp else "none"), text)
 
     def test_sign_refusals_keep_the_input(self):
         signed = self.path("signed.exe")
@@ -1571,6 +1579,9 @@ class WindowsSmokeTest(ToolTestCase):
         self.ok("extract", out, self.path("x"))
         cases = [(["sign", out, "--pkcs12", self.path("k.p12"), "--password-env", "PASS"], 2, "--thumbprint"),
                  (["sign", out, "--cert", self.path("c.pem"), "--key", self.path("k.pem")], 2, "no PEM key"),
+                 # A token signs through the store there: its minidriver puts the certificate in.
+                 (["sign", out, "--pkcs11-module", "p11.dll", "--key", "pkcs11:object=k", "--cert", "pkcs11:object=c"],
+                  2, "--thumbprint"),
                  (["extract", out, self.path("x")], 1, "--overwrite"),
                  (["extract", out, self.path("x"), "--overwrite"], 0, ""),
                  (["extract", out, "--test"], 0, "")]

@@ -15,7 +15,11 @@
 #include "platform/OutputFile.h"
 #include "PeImage.h"
 #include "sign/SignerCommand.h"
+#include "inspect/Digest.h"
+#include "inspect/Json.h"
 #include "sign/SignatureCheck.h"
+#include "sign/SignatureText.h"
+#include "sign/SignerSecret.h"
 
 namespace fs = std::filesystem;
 
@@ -24,8 +28,9 @@ namespace {
 const char kCommand[] = "sign";
 const char kUsage[] =
     "usage: wrapper-tool sign INSTALLER (--pkcs12 FILE [--password-env VAR] | --cert FILE --key FILE\n"
+    "                                    | --pkcs11-module LIB --key URI --cert FILE|URI [--pin-env VAR]\n"
     "                                    | --thumbprint SHA1)\n"
-    "                         [--timestamp URL] [-o OUT.exe] [--ca FILE]\n"
+    "                         [--timestamp URL] [-o OUT.exe] [--ca FILE] [--json] [--quiet]\n"
     "\n"
     "Signs a packed installer with Authenticode (osslsigncode; signtool on\n"
     "Windows), then checks the result: the archive still lies before the\n"
@@ -39,12 +44,23 @@ const char kUsage[] =
     "                      Windows, where signtool would take it on its command\n"
     "                      line: use --thumbprint there)\n"
     "  --cert F --key F    certificate chain and private key, PEM (not on Windows)\n"
+    "  --pkcs11-module LIB a hardware token or HSM through its PKCS#11 library\n"
+    "                      (not on Windows): the key, named by --key pkcs11:URI,\n"
+    "                      never leaves it; --cert is a PEM file or the token's\n"
+    "                      certificate by pkcs11:URI\n"
+    "  --pin-env VAR       the variable holding the token's PIN; without it the\n"
+    "                      PIN is asked for on the terminal. Either way it reaches\n"
+    "                      osslsigncode through a pipe, never a command line or disk\n"
     "  --thumbprint SHA1   Windows only: the certificate in your certificate\n"
-    "                      store with this SHA-1 thumbprint (signtool /sha1)\n"
+    "                      store with this SHA-1 thumbprint (signtool /sha1); a\n"
+    "                      token's certificate is there through its minidriver,\n"
+    "                      so this signs with a hardware key on Windows\n"
     "  --timestamp URL     an RFC 3161 time-stamping service\n"
     "  -o OUT.exe          write the signed installer here instead\n"
     "  --ca FILE           trust these certificates (PEM) when checking the\n"
     "                      result, e.g. a test certificate; --cert is trusted anyway\n"
+    "  --json              print one JSON document (output, signer, timestamp)\n"
+    "  --quiet             print nothing but errors\n"
     "\n"
     "The signing tool runs in a process group of its own (a job object on\n"
     "Windows), stopped with everything it started after 120 s, or after\n"
@@ -66,7 +82,8 @@ int parse(int argc, char** argv, SignRequest& request)
     bool parsed = parseArguments(argc, argv, 2,
                                  {{"--pkcs12", true}, {"--password-env", true}, {"--cert", true},
                                   {"--key", true}, {"--thumbprint", true}, {"--timestamp", true},
-                                  {"-o", true}, {"--ca", true}},
+                                  {"-o", true}, {"--ca", true}, {"--pkcs11-module", true},
+                                  {"--pin-env", true}, {"--json", false}, {"--quiet", false}},
                                  args, error);
     if (parsed && !args.helpRequested) {
         request.pkcs12 = args.value("--pkcs12");
@@ -74,6 +91,8 @@ int parse(int argc, char** argv, SignRequest& request)
         request.cert = args.value("--cert");
         request.key = args.value("--key");
         request.thumbprint = args.value("--thumbprint");
+        request.pkcs11Module = args.value("--pkcs11-module");
+        request.pinEnv = args.value("--pin-env");
         if (args.positional.size() != 1) {
             error = "expected INSTALLER";
             parsed = false;
@@ -89,6 +108,8 @@ int parse(int argc, char** argv, SignRequest& request)
     request.out = args.has("-o") ? args.value("-o") : request.installer;
     request.timestamp = args.value("--timestamp");
     request.ca = args.value("--ca");
+    request.json = args.has("--json");
+    request.quiet = args.has("--quiet");
     return -1;
 }
 
@@ -143,8 +164,8 @@ bool preparePending(const SignRequest& request, PendingFile& pending, std::strin
 
 // The signed result must still be an installer the stub reads, with the
 // same entries, and its signature must verify.
-bool checkSigned(const std::string& path, size_t entryCount, const std::string& trusted, std::string& error,
-                 std::string& note)
+bool checkSigned(const std::string& path, size_t entryCount, const std::string& trusted, SignatureReport& report,
+                 std::string& error, std::string& note)
 {
     InstallerView view;
     if (!view.open(path, error))
@@ -153,7 +174,7 @@ bool checkSigned(const std::string& path, size_t entryCount, const std::string& 
         error = "the signed file no longer holds the archive before its signature";
         return false;
     }
-    SignatureReport report = checkSignature(path, view.file(), trusted);
+    report = checkSignature(path, view.file(), trusted);
     if (report.state == SignatureState::Invalid) {
         error = "the signature does not verify: " + report.detail;
         return false;
@@ -161,7 +182,29 @@ bool checkSigned(const std::string& path, size_t entryCount, const std::string& 
     // As verify does: a signer this machine does not trust is told, not refused.
     if (report.state == SignatureState::Untrusted)
         note = "the signer is not trusted here (" + report.detail + "); trust a test certificate with --ca FILE";
+    const TimestampDetails& stamp = report.signer.timestamp;
+    if (stamp.present() && !stamp.verified)
+        note += (note.empty() ? "" : "; ") + std::string("the timestamp does not verify here: ") + stamp.problem;
     return true;
+}
+
+void printSigned(const SignRequest& request, const SignatureReport& report, const std::string& note)
+{
+    if (request.json) {
+        JsonDocument out = {{"installer", request.out},
+                            {"signed_with", signerName(kSigner)},
+                            {"sha256", fileSha256(request.out)},
+                            {"signature", signatureStateText(report.state)},
+                            {"signer", signerJson(report)},
+                            {"note", note.empty() ? JsonDocument(nullptr) : JsonDocument(note)}};
+        std::fputs(jsonText(out).c_str(), stdout);
+        return;
+    }
+    if (request.quiet)
+        return;
+    std::printf("signed %s with %s\n", request.out.c_str(), signerName(kSigner));
+    if (!note.empty())
+        std::printf("note: %s\n", note.c_str());
 }
 
 } // namespace
@@ -199,24 +242,17 @@ int runSign(int argc, char** argv)
     if (!programOnPath(signer))
         return reportFailure(kCommand, kExitIoError, std::string(signer) + " not found on PATH; install it to sign");
 
-    std::string password;
-    if (!request.passwordEnv.empty()) {
-        const char* value = std::getenv(request.passwordEnv.c_str());
-        if (value == nullptr)
-            return reportFailure(kCommand, kExitUsage,
-                                 "environment variable " + request.passwordEnv + " is not set");
-        password = value;
-    }
-
-    if (password.size() > kLargestProgramInput)
-        return reportFailure(kCommand, kExitUsage, "the password in " + request.passwordEnv + " is too long");
+    std::string secret;
+    ExitCode secretCode = kExitOk;
+    if (!signerSecret(request, secret, secretCode, error))
+        return reportFailure(kCommand, secretCode, error);
 
     PendingFile pending;
     if (!preparePending(request, pending, error))
         return reportFailure(kCommand, kExitIoError, error);
     const std::vector<std::string> command =
-        signerCommand(request, kSigner, !password.empty(), request.installer, pending.path);
-    const ProgramRun run = runProgram(command, programDeadlineSeconds(), password);
+        signerCommand(request, kSigner, !secret.empty(), request.installer, pending.path);
+    const ProgramRun run = runProgram(command, programDeadlineSeconds(), secret);
     if (!run.succeeded()) {
         const std::string ended = programEndProblem(signer, run);
         const std::string reason =
@@ -226,8 +262,10 @@ int runSign(int argc, char** argv)
                                  (reason.empty() ? std::string() : ": " + reason));
     }
     std::string note;
-    const std::string trusted = request.ca.empty() ? request.cert : request.ca;
-    if (!checkSigned(pending.path, entryCount, trusted, error, note))
+    SignatureReport report;
+    // A token's certificate is no file to trust: --ca names the anchors then.
+    const std::string trusted = !request.ca.empty() || isPkcs11Uri(request.cert) ? request.ca : request.cert;
+    if (!checkSigned(pending.path, entryCount, trusted, report, error, note))
         return reportFailure(kCommand, kExitRefused, underUserName(error, pending.path, request.out));
     std::error_code renamed;
     fs::rename(fs::path(pending.path), fs::path(request.out), renamed);
@@ -235,8 +273,6 @@ int runSign(int argc, char** argv)
         return reportFailure(kCommand, kExitIoError, "cannot replace '" + request.out + "': " + renamed.message());
     pending.kept = true;
     forgetOnInterrupt();
-    std::printf("signed %s with %s\n", request.out.c_str(), signer);
-    if (!note.empty())
-        std::printf("note: %s\n", note.c_str());
+    printSigned(request, report, note);
     return kExitOk;
 }

@@ -13,6 +13,7 @@
 #else
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #define writeStderr(text, size) (void)!write(2, text, size)
 #endif
@@ -28,6 +29,8 @@ char slotPaths[kSlots][4096];
 volatile std::sig_atomic_t slotArmed[kSlots] = {};
 #ifndef _WIN32
 volatile pid_t runningChild = 0;
+volatile int echoOffTerminal = -1;
+struct termios terminalSettings;
 #endif
 bool installed = false;
 
@@ -46,6 +49,8 @@ extern "C" void onInterrupt(int signalNumber)
         kill(-child, SIGKILL);
         waitpid(child, nullptr, 0);
     }
+    if (echoOffTerminal >= 0)
+        tcsetattr(echoOffTerminal, TCSANOW, &terminalSettings);
 #endif
     if (armed) {
         armed = 0;
@@ -135,6 +140,16 @@ void stopOnInterrupt(pid_t child)
     if (child > 0)
         installHandlers();
     runningChild = child;
+}
+
+void restoreTerminalOnInterrupt(int fd, const struct termios* saved)
+{
+    echoOffTerminal = -1;
+    if (fd < 0 || saved == nullptr)
+        return;
+    terminalSettings = *saved;
+    installHandlers();
+    echoOffTerminal = fd;
 }
 #endif
 

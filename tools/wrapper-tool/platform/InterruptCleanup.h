@@ -28,6 +28,11 @@ void forgetOnInterruptSlot(int slot);
 // temporary again after it was removed. Arms the handlers even when no
 // temporary is pending. 0: none.
 void stopOnInterrupt(pid_t child);
+
+// A terminal whose echo is off while a secret is typed: on such a signal its
+// settings `saved` are put back. -1: none.
+struct termios;
+void restoreTerminalOnInterrupt(int fd, const struct termios* saved);
 #endif
 
 // Holds those signals back while alive (not on Windows), so that creating a

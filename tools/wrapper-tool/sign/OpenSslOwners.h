@@ -26,6 +26,7 @@ using OwnedAlgorithm = OpenSslOwner<X509_ALGOR, X509_ALGOR_free>;
 using OwnedObject = OpenSslOwner<ASN1_OBJECT, ASN1_OBJECT_free>;
 using OwnedTimestampInfo = OpenSslOwner<TS_TST_INFO, TS_TST_INFO_free>;
 using OwnedSignerInfo = OpenSslOwner<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
+using OwnedTimestampVerify = OpenSslOwner<TS_VERIFY_CTX, TS_VERIFY_CTX_free>;
 
 inline void freeAsn1Sequence(STACK_OF(ASN1_TYPE) * items)
 {

@@ -5,6 +5,21 @@
 #include "inspect/InstallerView.h"
 #include "inspect/Json.h"
 
+namespace {
+
+// One line: a verified time with its authority, or why there is none.
+std::string timestampText(const TimestampDetails& stamp)
+{
+    if (!stamp.present())
+        return "none (the certificates are checked now)";
+    const std::string by = stamp.kind + (stamp.authority.empty() ? std::string() : " by " + stamp.authority);
+    if (stamp.verified)
+        return stamp.time + ", " + by + ", verified (the certificates are checked at this time)";
+    return "failed, " + by + ": " + stamp.problem + " (not counted: the certificates are checked now)";
+}
+
+} // namespace
+
 void printSignature(const InstallerView& view, const SignatureReport& report)
 {
     if (!view.isSigned()) {
@@ -22,7 +37,7 @@ void printSignature(const InstallerView& view, const SignatureReport& report)
         std::printf("thumbprint:    SHA-256 %s\n", signer.sha256.c_str());
         if (!signer.signingTime.empty())
             std::printf("signing time:  %s (the signer's own clock)\n", signer.signingTime.c_str());
-        std::printf("timestamp:     %s\n", signer.timestamp.empty() ? "none" : signer.timestamp.c_str());
+        std::printf("timestamp:     %s\n", timestampText(signer.timestamp).c_str());
     }
     // Told apart from the primary: a nested signature decides nothing.
     for (const SignatureReport& nested : report.nested) {
@@ -54,5 +69,17 @@ JsonDocument signerJson(const SignatureReport& report)
             {"sha1", signer.sha1},
             {"sha256", signer.sha256},
             {"signing_time", optional(signer.signingTime)},
-            {"timestamp", optional(signer.timestamp)}};
+            {"timestamp", timestampJson(signer.timestamp)}};
+}
+
+JsonDocument timestampJson(const TimestampDetails& stamp)
+{
+    if (!stamp.present())
+        return nullptr;
+    auto optional = [](const std::string& text) { return text.empty() ? JsonDocument(nullptr) : JsonDocument(text); };
+    return {{"kind", stamp.kind},
+            {"authority", optional(stamp.authority)},
+            {"verified", stamp.verified},
+            {"time", optional(stamp.time)},
+            {"problem", optional(stamp.problem)}};
 }

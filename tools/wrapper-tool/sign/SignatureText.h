@@ -13,6 +13,10 @@ void printSignature(const InstallerView& view, const SignatureReport& report);
 // The signer as a JSON object, or null when unsigned or unreadable.
 JsonDocument signerJson(const SignatureReport& report);
 
+// A timestamp as a JSON object (kind, authority, verified, time only when
+// verified, problem), or null when there is none.
+JsonDocument timestampJson(const TimestampDetails& stamp);
+
 // The nested signatures, each with its own state and signer: an array,
 // empty when there are none.
 JsonDocument nestedSignaturesJson(const SignatureReport& report);

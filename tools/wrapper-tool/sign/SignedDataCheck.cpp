@@ -6,6 +6,7 @@
 #include "sign/IndirectData.h"
 #include "sign/OpenSslOwners.h"
 #include "sign/SignerTrust.h"
+#include "sign/TimestampCheck.h"
 
 namespace {
 
@@ -63,9 +64,14 @@ SignatureReport checkSignedData(PKCS7* signedData, ZipByteSource& file, uint64_t
         return invalidSignature("the signer's certificate is not in the signature");
     X509* signer = sk_X509_value(signers.get(), 0);
 
+    PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(signedData), 0);
     SignatureReport report;
     report.signerKnown = true;
-    report.signer = describeSigner(signer, sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(signedData), 0));
-    report.state = checkTrust(signer, signedData->d.sign->cert, anchors, report.detail);
+    report.signer = describeSigner(signer, info);
+    // The chain is judged at a verified timestamp's time, else now.
+    const CheckedTimestamp stamp = checkTimestamp(signedData, info, anchors);
+    report.signer.timestamp = stamp.details;
+    report.state = checkTrust(signer, signedData->d.sign->cert, anchors, stamp.details.verified ? &stamp.when : nullptr,
+                              report.detail);
     return report;
 }

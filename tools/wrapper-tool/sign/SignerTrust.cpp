@@ -3,19 +3,11 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
-namespace {
+#include <ctime>
 
-// The chain's verdict from libcrypto: X509_V_OK or its error code.
-int verifyChain(X509* signer, STACK_OF(X509) * carried, X509_STORE* anchors)
-{
-    OwnedStoreContext context(X509_STORE_CTX_new());
-    if (!context || X509_STORE_CTX_init(context.get(), anchors, signer, carried) != 1)
-        return X509_V_ERR_OUT_OF_MEM;
-    X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_ANY);
-    const int verified = X509_verify_cert(context.get());
-    const int error = X509_STORE_CTX_get_error(context.get());
-    return verified == 1 ? X509_V_OK : (error == X509_V_OK ? X509_V_ERR_UNSPECIFIED : error);
-}
+#include "sign/SignerDetails.h"
+
+namespace {
 
 // The errors that only say the chain ends in no anchor of ours.
 bool endsElsewhere(int error)
@@ -48,12 +40,54 @@ OwnedStore carriedRoots(STACK_OF(X509) * carried)
     return any ? std::move(roots) : OwnedStore();
 }
 
-std::string errorText(int error)
+std::string errorText(const ChainVerdict& verdict)
 {
-    return std::string("certificate chain: ") + X509_verify_cert_error_string(error);
+    return std::string("certificate chain: ") + X509_verify_cert_error_string(verdict.error);
+}
+
+// The signer's verdict when a certificate of its chain was not valid at the
+// time that counts: invalid, with the dates.
+SignatureState outsideValidity(const ChainVerdict& verdict, std::string& detail)
+{
+    detail = verdict.validity;
+    return SignatureState::Invalid;
 }
 
 } // namespace
+
+std::string timeTextOf(time_t when)
+{
+    std::tm parts{};
+    char text[32];
+    return gmtime_r(&when, &parts) != nullptr && std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts)
+               ? text
+               : std::string();
+}
+
+ChainVerdict verifyChain(X509* certificate, STACK_OF(X509) * carried, X509_STORE* anchors, const time_t* at,
+                         int purpose)
+{
+    ChainVerdict verdict;
+    OwnedStoreContext context(X509_STORE_CTX_new());
+    if (!context || X509_STORE_CTX_init(context.get(), anchors, certificate, carried) != 1) {
+        verdict.error = X509_V_ERR_OUT_OF_MEM;
+        return verdict;
+    }
+    X509_STORE_CTX_set_purpose(context.get(), purpose);
+    if (at != nullptr)
+        X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(context.get()), *at);
+    const int verified = X509_verify_cert(context.get());
+    const int error = X509_STORE_CTX_get_error(context.get());
+    verdict.error = verified == 1 ? X509_V_OK : (error == X509_V_OK ? X509_V_ERR_UNSPECIFIED : error);
+    X509* failed = X509_STORE_CTX_get_current_cert(context.get());
+    if ((verdict.error == X509_V_ERR_CERT_HAS_EXPIRED || verdict.error == X509_V_ERR_CERT_NOT_YET_VALID) &&
+        failed != nullptr)
+        verdict.validity = "the certificate " + subjectText(failed) + " is valid from " +
+                           utcText(X509_get0_notBefore(failed)) + " to " + utcText(X509_get0_notAfter(failed)) +
+                           (at ? ", not at " + timeTextOf(*at) + ", the timestamp's time"
+                               : ", not now (" + timeTextOf(std::time(nullptr)) + ") and no timestamp verified");
+    return verdict;
+}
 
 OwnedStore loadAnchors(const std::string& caFile, std::string& error)
 {
@@ -74,23 +108,29 @@ OwnedStore loadAnchors(const std::string& caFile, std::string& error)
     return store;
 }
 
-SignatureState checkTrust(X509* signer, STACK_OF(X509) * carried, X509_STORE* anchors, std::string& detail)
+SignatureState checkTrust(X509* signer, STACK_OF(X509) * carried, X509_STORE* anchors, const time_t* at,
+                          std::string& detail)
 {
-    const int error = verifyChain(signer, carried, anchors);
+    const ChainVerdict verdict = verifyChain(signer, carried, anchors, at, X509_PURPOSE_ANY);
+    const int error = verdict.error;
     if (error == X509_V_OK) {
         if ((X509_get_extended_key_usage(signer) & XKU_CODE_SIGN) != 0)
             return SignatureState::Valid;
         detail = "the signer's certificate is not for code signing (extended key usage)";
         return SignatureState::Untrusted;
     }
-    detail = errorText(error);
+    if (!verdict.validity.empty())
+        return outsideValidity(verdict, detail);
+    detail = errorText(verdict);
     if (brokenCertificate(error))
         return SignatureState::Invalid;
     if (!endsElsewhere(error))
         return SignatureState::Untrusted;
     OwnedStore roots = carriedRoots(carried);
-    const int again = roots ? verifyChain(signer, carried, roots.get()) : X509_V_OK;
-    if (brokenCertificate(again)) {
+    const ChainVerdict again = roots ? verifyChain(signer, carried, roots.get(), at, X509_PURPOSE_ANY) : ChainVerdict();
+    if (!again.validity.empty())
+        return outsideValidity(again, detail);
+    if (brokenCertificate(again.error)) {
         detail = errorText(again);
         return SignatureState::Invalid;
     }

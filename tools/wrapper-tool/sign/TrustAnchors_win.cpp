@@ -114,7 +114,7 @@ bool loadTrustAnchors(const std::string& pemPath, CertStore& anchors, std::strin
     return true;
 }
 
-std::string chainToAnchorsProblem(PCCERT_CONTEXT signer, const FILETIME& when, HCERTSTORE anchors)
+AnchorChain chainToAnchors(PCCERT_CONTEXT signer, const FILETIME& when, HCERTSTORE anchors)
 {
     CERT_CHAIN_ENGINE_CONFIG config{};
     config.cbSize = sizeof config;
@@ -122,7 +122,7 @@ std::string chainToAnchorsProblem(PCCERT_CONTEXT signer, const FILETIME& when, H
     config.dwFlags = CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA;
     Owned<HCERTCHAINENGINE, ChainEngineCloser> engine;
     if (!CertCreateCertificateChainEngine(&config, engine.receive()))
-        return "no chain engine for --ca";
+        return {"no chain engine for --ca"};
     LPSTR codeSigning[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
     CERT_CHAIN_PARA para{};
     para.cbSize = sizeof para;
@@ -135,14 +135,14 @@ std::string chainToAnchorsProblem(PCCERT_CONTEXT signer, const FILETIME& when, H
                                  CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA, nullptr,
                                  chain.receive()) ||
         chain.get()->cChain == 0)
-        return "no chain could be built for it";
+        return {"no chain could be built for it"};
     // Revocation is never checked (no fetch, ever): its unknown state is no error.
     const DWORD errors = chain.get()->TrustStatus.dwErrorStatus &
                          ~DWORD(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
     if (errors != CERT_TRUST_NO_ERROR)
-        return chainErrorText(errors);
+        return {chainErrorText(errors), (errors & CERT_TRUST_IS_NOT_TIME_VALID) != 0};
     const CERT_SIMPLE_CHAIN* simple = chain.get()->rgpChain[chain.get()->cChain - 1];
     if (simple->cElement == 0 || !holdsExactly(anchors, simple->rgpElement[simple->cElement - 1]->pCertContext))
-        return chainErrorText(CERT_TRUST_IS_UNTRUSTED_ROOT);
-    return std::string();
+        return {chainErrorText(CERT_TRUST_IS_UNTRUSTED_ROOT)};
+    return {};
 }

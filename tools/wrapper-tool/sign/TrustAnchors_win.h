@@ -21,5 +21,10 @@ bool loadTrustAnchors(const std::string& pemPath, CertStore& anchors, std::strin
 // verified for: its timestamp, or now), ends in one of `anchors` and in
 // nothing else: built by an engine whose only roots are the anchors, from
 // the certificates the signature carries (the signer's own store), with no
-// URL fetched. Empty when it does, else why not.
-std::string chainToAnchorsProblem(PCCERT_CONTEXT signer, const FILETIME& when, HCERTSTORE anchors);
+// URL fetched. `problem` is empty when it does, else why not;
+// `outsideValidity` when a certificate of it was not valid at `when`.
+struct AnchorChain {
+    std::string problem;
+    bool outsideValidity = false;
+};
+AnchorChain chainToAnchors(PCCERT_CONTEXT signer, const FILETIME& when, HCERTSTORE anchors);

@@ -198,16 +198,37 @@ SignerDetails signerDetails(const CRYPT_PROVIDER_SGNR& signer, PCCERT_CONTEXT ce
     details.sha1 = thumbprint(cert, CERT_HASH_PROP_ID, L"SHA1");
     details.sha256 = thumbprint(cert, CERT_SHA256_HASH_PROP_ID, L"SHA256");
     details.signingTime = signingTime(signer.psSigner);
-    // A countersignature WinVerifyTrust loaded: its signing time, or else
-    // the time the signature was verified for, which is then the stamp's.
+    // The timestamp WinVerifyTrust loaded (an RFC 3161 token or a
+    // countersignature): it checked it, and judged the chain at its time
+    // when it verified. Its time is shown only then.
     if (signer.csCounterSigners > 0) {
-        details.timestamp = signingTime(signer.pasCounterSigners[0].psSigner);
-        if (details.timestamp.empty())
-            details.timestamp = timeText(signer.sftVerifyAsOf);
+        const CRYPT_PROVIDER_SGNR& counter = signer.pasCounterSigners[0];
+        TimestampDetails& stamp = details.timestamp;
+        stamp.kind = "timestamp, checked by WinVerifyTrust";
+        if (counter.csCertChain > 0 && counter.pasCertChain[0].pCert != nullptr)
+            stamp.authority = subjectText(counter.pasCertChain[0].pCert);
+        stamp.verified = counter.dwError == 0;
+        if (stamp.verified) {
+            stamp.time = signingTime(counter.psSigner);
+            if (stamp.time.empty())
+                stamp.time = timeText(signer.sftVerifyAsOf);
+        } else {
+            stamp.problem = statusText(LONG(counter.dwError));
+        }
     }
     // Windows builds the chain itself: the carried certificates and the
     // anchors guessed from them are not needed here.
     return details;
+}
+
+// Outside its validity at the time that counts (the timestamp's, else now):
+// invalid, as natively, naming the signer's dates.
+SignatureReport outsideValidity(SignatureReport report, PCCERT_CONTEXT cert, const std::string& reason)
+{
+    report.state = SignatureState::Invalid;
+    report.detail = reason + "; the certificate " + report.signer.subject + " is valid from " +
+                    timeText(cert->pCertInfo->NotBefore) + " to " + timeText(cert->pCertInfo->NotAfter);
+    return report;
 }
 
 } // namespace
@@ -241,14 +262,18 @@ SignatureReport winTrustCheck(const std::string& path, const std::string& truste
     }
     report.signerKnown = true;
     report.signer = signerDetails(*signer, cert->pCert);
+    if (status == CERT_E_EXPIRED)
+        return outsideValidity(report, cert->pCert, statusText(status));
     report.state = status == ERROR_SUCCESS ? SignatureState::Valid : SignatureState::Untrusted;
     report.detail = status == ERROR_SUCCESS ? std::string() : statusText(status);
     // --ca alone decides trust then, but never over the machine's explicit distrust.
     if (trustedCertificates.empty() || status == TRUST_E_EXPLICIT_DISTRUST)
         return report;
-    const std::string problem =
-        anchorProblem.empty() ? chainToAnchorsProblem(cert->pCert, signer->sftVerifyAsOf, anchors.get()) : anchorProblem;
-    report.state = problem.empty() ? SignatureState::Valid : SignatureState::Untrusted;
-    report.detail = problem;
+    const AnchorChain chain =
+        anchorProblem.empty() ? chainToAnchors(cert->pCert, signer->sftVerifyAsOf, anchors.get()) : AnchorChain{anchorProblem};
+    if (chain.outsideValidity)
+        return outsideValidity(report, cert->pCert, chain.problem);
+    report.state = chain.problem.empty() ? SignatureState::Valid : SignatureState::Untrusted;
+    report.detail = chain.problem;
     return report;
 }
