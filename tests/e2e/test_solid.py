@@ -328,6 +328,9 @@ class Solid(PrefixTestCase):
                             "Unable to unpack the entry's data: %s." % why] + after
                 records_seen = self.assertLogTexts(head + tail)
                 stub_texts = [text for _, text in records_seen]
+                if why is not None:
+                    self.assertEqual([level for level, _ in records_seen[len(head):len(head) + 2]],
+                                     ["Error", "Error"])
                 found = tree_files(self.prefix.work_area_unix)
                 found.pop(LOG_NAME, None)
                 self.assertFilesAsExpected(found, files, fails_at, names, "stub")
@@ -342,6 +345,7 @@ class Solid(PrefixTestCase):
         blocks = {r[0] for r in records.values()}
         if name == "one block":
             self.assertEqual(blocks, {0})
+            self.assertEqual({r[1] for r in records.values()}, {0xFFFFFFFF})
         elif not name.startswith("hand"):
             self.assertGreaterEqual(len(blocks), 3, "too few blocks")
             self.assertTrue(any(r[1] == 0 for r in records.values()), "no block refers to block 0")
