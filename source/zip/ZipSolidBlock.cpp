@@ -4,6 +4,7 @@
 
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include "BranchFilter.h"
 #include "ZipEntryData.h"
@@ -26,7 +27,14 @@ struct DctxOwner {
 bool frameAcceptable(const uint8_t* head, size_t available, const SolidBlock& block, const char*& why)
 {
     ZSTD_frameHeader header;
-    if (ZSTD_getFrameHeader(&header, head, available) != 0 || header.frameType != ZSTD_frame) {
+    const size_t status = ZSTD_getFrameHeader(&header, head, available);
+    // zstd refuses a window above its own maximum (2^30 in a 32-bit build)
+    // while reading the header: that is a window beyond the limit too.
+    if (ZSTD_isError(status) && ZSTD_getErrorCode(status) == ZSTD_error_frameParameter_windowTooLarge) {
+        why = "its block's frame declares a window beyond the limit";
+        return false;
+    }
+    if (status != 0 || header.frameType != ZSTD_frame) {
         why = "its block does not start with a zstd frame";
         return false;
     }
