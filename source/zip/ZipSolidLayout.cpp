@@ -25,8 +25,8 @@ struct Checker {
         layout.status = SolidLayout::Status::Invalid;
         layout.badEntry = entry;
         layout.reason = "its solid block record is refused: " + why;
-        if (closed < layout.blocks.size() && layout.blocks.back().members.front().entry < entry) {
-            layout.badEntry = layout.blocks.back().members.front().entry;
+        if (closed < layout.blocks.size() && layout.blocks.back().carrier < entry) {
+            layout.badEntry = layout.blocks.back().carrier;
             layout.reason += " (at entry " + std::to_string(entry) + ")";
         }
     }
@@ -34,7 +34,7 @@ struct Checker {
     // A block is refused at its first file, where a reader would start it.
     void failBlock(size_t block, const std::string& why)
     {
-        fail(layout.blocks[block].members.front().entry, "block " + std::to_string(block) + " " + why);
+        fail(layout.blocks[block].carrier, "block " + std::to_string(block) + " " + why);
     }
 
     void closeBlock(size_t number)
@@ -160,7 +160,7 @@ SolidLayout readSolidLayout(const std::vector<ZipEntryInfo>& entries)
     // Only the blocks wholly before the refused entry stay usable.
     for (size_t i = layout.badEntry; i < entries.size(); ++i)
         layout.blockOfEntry[i] = -1;
-    while (!layout.blocks.empty() && layout.blocks.back().members.front().entry >= layout.badEntry)
+    while (!layout.blocks.empty() && layout.blocks.back().carrier >= layout.badEntry)
         layout.blocks.pop_back();
     return layout;
 }

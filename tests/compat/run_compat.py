@@ -4,7 +4,8 @@ and followed by a signature-like block, must extract byte for byte.
 
 And the other way round: installers packed by wrapper-tool, with entries
 deflated in chunks and carrying the chunk index, read by every one of those
-tools.
+tools; solid installers listed by them with every file and its size, and
+never extracted without an error.
 
 usage: run_compat.py EXTRACT_ALL WORKDIR [WRAPPER_TOOL]
 """
@@ -215,6 +216,67 @@ def read_by_others(tool, work, src, tree):
     return ok
 
 
+def listed_sizes(reader, installer):
+    """name -> size of every file as `reader` lists the installer; None when it cannot list it."""
+    if reader == "python":
+        with zipfile.ZipFile(installer) as z:
+            return {i.filename: i.file_size for i in z.infolist() if not i.is_dir()}
+    command = {"unzip": ["unzip", "-l", installer], "7z": ["7z", "l", "-slt", installer],
+               "bsdtar": ["bsdtar", "-tvf", installer]}[reader]
+    result = subprocess.run(command, capture_output=True, text=True)
+    if result.returncode not in (0, 1):  # unzip: 1 = warning (bytes in front)
+        return None
+    sizes = {}
+    if reader == "unzip":
+        # "  Length      Date    Time    Name", a dashed line, the rows, a dashed line.
+        rows = result.stdout.split("\n")
+        dashes = [i for i, row in enumerate(rows) if row.startswith("---------")]
+        for row in rows[dashes[0] + 1:dashes[1]]:
+            length, _, _, name = row.split(None, 3)
+            sizes[name] = int(length)
+    elif reader == "7z":
+        for item in result.stdout.split("\n\n"):
+            fields = dict(line.split(" = ", 1) for line in item.split("\n") if " = " in line)
+            if "Path" in fields and "Size" in fields and fields.get("Folder") != "+":
+                sizes[fields["Path"]] = int(fields["Size"])
+    else:
+        for row in result.stdout.splitlines():
+            parts = row.split(None, 8)
+            if not parts[0].startswith("d"):
+                sizes[parts[8]] = int(parts[4])
+    return {name: size for name, size in sizes.items() if not name.endswith("/")}
+
+
+def solid_by_others(tool, work, src, tree):
+    """A solid installer: every reader lists each file with its size, and none
+    extracts it without reporting an error (its files have no data of their own)."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tool"))
+    import toolkit
+    stub = os.path.join(work, "stub.exe")
+    toolkit.make_pe(stub)
+    installer = os.path.join(work, "packed-solid.exe")
+    run([tool, "pack", stub, src, "-o", installer, "--solid", "--level", "3", "--solid-block", "1", "--quiet"],
+        work)
+    files = read_tree(src)
+    expected = {name: len(data) for name, data in files.items()}
+    ok = True
+    for reader, command in READERS.items():
+        sizes = listed_sizes(reader, installer)
+        good = sizes == expected
+        print("%-40s %s" % ("packed-solid listed by " + reader, "ok" if good else "FAIL %s" % sizes))
+        out = os.path.join(work, "packed-solid." + reader)
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        result = subprocess.run(command(installer, out), capture_output=True, text=True)
+        wrong = sorted(name for name, data in read_tree(out).items() if data != files.get(name))
+        # unzip's 1 is a warning about the bytes in front, not an error.
+        refused = result.returncode not in ((0, 1) if reader == "unzip" else (0,))
+        print("%-40s %s" % ("packed-solid extracted by " + reader,
+                            "ok (refused)" if refused else "FAIL: exit %d, wrong %s" % (result.returncode, wrong)))
+        ok &= good and refused
+    return ok
+
+
 def main():
     driver, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     shutil.rmtree(work, ignore_errors=True)
@@ -260,6 +322,7 @@ def main():
 
     if len(sys.argv) > 3:
         ok &= read_by_others(os.path.abspath(sys.argv[3]), work, src, tree)
+        ok &= solid_by_others(os.path.abspath(sys.argv[3]), work, src, tree)
     print("all ok" if ok else "FAILURES")
     return 0 if ok else 1
 

@@ -1,17 +1,21 @@
 // libFuzzer target: any bytes as the end of an image, opened, every entry's
 // chunk index read, its chunks inflated one by one and every entry extracted
 // into a sink that only counts, once from one buffer and once through small
-// windows. Inputs shorter than the search window get zero
+// windows; the solid layout planned and, when valid, every block decoded and
+// each of its files cut out into a sink that traps past the entry's size. Inputs shorter than the search window get zero
 // filler in front, so small archives stay reachable.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CopiedWindows.h"
+#include "UnpackPlan.h"
 #include "ZipChunkIndex.h"
 #include "ZipReader.h"
+#include "ZipSolidBlock.h"
 
 namespace {
 
@@ -64,6 +68,69 @@ void extractAll(ZipReader& reader)
     }
 }
 
+// A solid file's bytes: never more than its entry's size, whatever its record says.
+class BoundedSink : public ZipReaderCallback
+{
+public:
+    explicit BoundedSink(uint64_t limit) : limit(limit) {}
+    bool write(const uint8_t* data, uint32_t size) override
+    {
+        if (size) {
+            checksum += data[0];
+            checksum += data[size - 1];
+        }
+        received += size;
+        if (received > limit)
+            __builtin_trap();
+        return true;
+    }
+    bool finish() override { return checksum != 1; }
+
+private:
+    uint64_t limit;
+    uint64_t received = 0;
+    uint32_t checksum = 0;
+};
+
+void decodeSolid(ZipReader& reader)
+{
+    const std::vector<ZipEntryInfo>& entries = reader.entries();
+    const UnpackPlan plan = planUnpack(entries);
+    const SolidLayout layout = readSolidLayout(entries);
+    // The plan takes the layout as the reader checks it, and refuses a broken one at its entry.
+    if (plan.solid.status != layout.status)
+        __builtin_trap();
+    if (layout.status == SolidLayout::Status::Invalid &&
+        (layout.badEntry >= plan.entries.size() || !plan.entries[layout.badEntry].refused()))
+        __builtin_trap();
+    if (!layout.valid())
+        return;
+    std::vector<std::unique_ptr<SolidBlockBytes>> decoded(layout.blocks.size());
+    uint64_t budget = 0;
+    for (size_t b = 0; b < layout.blocks.size(); ++b) {
+        const SolidBlock& block = layout.blocks[b];
+        if (block.hasPrefix && block.prefix >= b)
+            __builtin_trap(); // a valid layout only refers back
+        budget += block.size;
+        if (budget > kOutputBudget)
+            break;
+        const SolidBlockBytes* prefix = block.hasPrefix ? decoded[block.prefix].get() : nullptr;
+        if (block.hasPrefix && prefix == nullptr)
+            continue;
+        std::unique_ptr<SolidBlockBytes> bytes(new SolidBlockBytes);
+        const char* why = nullptr;
+        if (!reader.decodeSolidBlock(block, prefix, *bytes, why))
+            continue;
+        if (bytes->size() != block.size)
+            __builtin_trap();
+        for (const SolidMember& member : block.members) {
+            BoundedSink sink(entries[member.entry].uncompressedSize);
+            deliverSolidMember(*bytes, member, entries[member.entry], sink, why);
+        }
+        decoded[b] = std::move(bytes);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -85,9 +152,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!reader.open(image, imageSize))
         return 0;
     extractAll(reader);
+    decodeSolid(reader);
     CopiedWindows windows(image, imageSize);
     ZipReader windowed;
-    if (windowed.open(windows, imageSize))
+    if (windowed.open(windows, imageSize)) {
         extractAll(windowed);
+        decodeSolid(windowed);
+    }
     return 0;
 }

@@ -7,8 +7,12 @@ usage: gen_seeds.py OUT
 import io
 import os
 import shutil
+import struct
+import subprocess
 import sys
+import tempfile
 import zipfile
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import hostile_zips  # noqa: E402
@@ -71,6 +75,51 @@ def zip64_everywhere(entries):
         zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = saved
 
 
+def zstd_frame(block, prefix=None):
+    """`block` as one zstd frame with its size and checksum, against `prefix` (its decoded bytes) when given,
+    made by the zstd tool; None without it."""
+    if shutil.which("zstd") is None:
+        return None
+    with tempfile.TemporaryDirectory() as scratch:
+        paths = [os.path.join(scratch, name) for name in ("block", "prefix")]
+        for path, data in zip(paths, (block, prefix)):
+            if data is not None:
+                with open(path, "wb") as f:
+                    f.write(data)
+        against = ["--patch-from=" + paths[1]] if prefix is not None else []
+        return subprocess.run(["zstd", "-q", "-3", "--check", "--content-size", "-c", *against, paths[0]],
+                              check=True, capture_output=True).stdout
+
+
+def solid_archive(blocks, others=()):
+    """An archive whose files lie in solid blocks (lists of (name, data); every block after the first
+    refers to block 0 as its prefix), each file with its 0x4253 record, then `others` (name, data)
+    stored; None without the zstd tool."""
+    entries = []  # name, method, data, crc, size, record
+    decoded = [b"".join(data for _, data in files) for files in blocks]
+    for number, files in enumerate(blocks):
+        frame = zstd_frame(decoded[number], decoded[0] if number else None)
+        if frame is None:
+            return None
+        offset = 0
+        for position, (name, data) in enumerate(files):
+            record = struct.pack("<HHIIQQQB", 0x4253, 33, number, 0 if number else 0xFFFFFFFF,
+                                 len(decoded[number]), offset, len(data), 0)
+            entries.append((name, 0x5A53, frame if position == 0 else b"", zlib.crc32(data), len(data), record))
+            offset += len(data)
+    entries += [(name, 0, data, zlib.crc32(data), len(data), b"") for name, data in others]
+    local, central = b"", b""
+    for name, method, data, crc, size, record in entries:
+        encoded = name.encode()
+        fields = struct.pack("<HHHHHIIIHH", 20, 0x800, method, 0, 0x21, crc, len(data), size, len(encoded),
+                             0)
+        central += (b"PK\x01\x02" + struct.pack("<H", 20) + fields[:-2] + struct.pack("<HHHHII", len(record), 0, 0,
+                    0, 0x10 if name.endswith("/") else 0, len(local)) + encoded + record)
+        local += b"PK\x03\x04" + fields + encoded + data
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(local), 0)
+    return local + central + end
+
+
 def fresh_folders(out):
     """Empties OUT/seeds and OUT/corpus for a run; returns the seeds folder."""
     seeds, corpus = os.path.join(out, "seeds"), os.path.join(out, "corpus")
@@ -98,7 +147,16 @@ def main():
         "shared-record": hostile_zips.shared_record_zip(4, text),
         "overlapping-chain": hostile_zips.overlapping_chain_zip(4, text),
         "chunk-indexed": chunk_indexed(text * 2),
+        # Valid solid layouts, so the fuzzer starts from blocks that decode: one block, then a
+        # block that refers to block 0.
+        "solid-one-block": solid_archive([[("a.txt", text), ("b.bin", bytes(range(256)))]],
+                                         [("dir/", b""), ("empty", b"")]),
+        "solid-prefix": solid_archive([[("a.txt", text), ("b.bin", bytes(range(256)))],
+                                       [("c.txt", text[::-1] + text), ("d.txt", b"payload" * 30)]]),
     }
+    if shapes["solid-one-block"] is None:
+        print("zstd missing: no solid seeds")
+    shapes = {name: data for name, data in shapes.items() if data is not None}
     for name, data in shapes.items():
         with open(os.path.join(seeds, name + ".zip"), "wb") as f:
             f.write(data)

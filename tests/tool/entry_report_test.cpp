@@ -37,18 +37,18 @@ TEST(EntryReport, JsonOfOneEntry)
          "{\"index\":0,\"name\":\"caf\xc3\xa9/\xc3\x84rger.txt\",\"utf8\":true,\"kind\":\"file\","
          "\"action\":\"write_file\",\"refusal\":null,\"reason\":null,\"staged_update\":false,"
          "\"method\":8,\"method_name\":\"deflated\",\"compressed_size\":12,\"uncompressed_size\":34,"
-         "\"crc32\":3405691582}"},
+         "\"crc32\":3405691582,\"solid_block\":null}"},
         {"code-page name shown as Windows-1252", entry("caf\xe9.txt", 0),
          "{\"index\":0,\"name\":\"caf\xc3\xa9.txt\",\"utf8\":false,\"kind\":\"file\","
          "\"action\":\"write_file\",\"refusal\":null,\"reason\":null,\"staged_update\":false,"
          "\"method\":8,\"method_name\":\"deflated\",\"compressed_size\":12,\"uncompressed_size\":34,"
-         "\"crc32\":3405691582}"},
+         "\"crc32\":3405691582,\"solid_block\":null}"},
         {"refused: invalid UTF-8 still gives valid JSON", entry("caf\xe9.txt", zipformat::kFlagUtf8Name),
          "{\"index\":0,\"name\":\"caf\xc3\xa9.txt\",\"utf8\":true,\"kind\":\"refused\","
          "\"action\":\"refuse\",\"refusal\":\"invalid_utf8\","
          "\"reason\":\"name is marked UTF-8 (bit 11) but is not valid UTF-8\",\"staged_update\":false,"
          "\"method\":8,\"method_name\":\"deflated\",\"compressed_size\":12,\"uncompressed_size\":34,"
-         "\"crc32\":3405691582}"},
+         "\"crc32\":3405691582,\"solid_block\":null}"},
     };
     for (const Case& c : cases) {
         const UnpackPlan plan = planUnpackNamed(std::vector<ZipEntryInfo>{c.info});

@@ -1451,6 +1451,211 @@ wrapper_add_installer(OutsideSetup {stub} PAYLOAD_DIR payload OUTPUT OutsideSetu
             self.assertTrue(any(f.endswith("/cmake/WrapperInstaller/" + module) for f in files), (module, files))
 
 
+WINE_DLLS = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
+
+
+def solid_payload():
+    """Text, code (real PE files when Wine's are here, for the branch filter), noise, an empty file
+    and a name beyond ASCII: about 4 MiB, so blocks of 1 MiB give several."""
+    rng = random.Random(11)
+    files = {
+        "Ärger.txt": "größer\n".encode() * 3000,
+        "docs/readme.txt": b"install me, then run the setup\n" * 10000,
+        "empty.txt": b"",
+        "z-empty/after.txt": b"",
+    }
+    for i in range(4):
+        files[f"noise/random-{i}.bin"] = rng.randbytes(600000)
+    if os.path.isdir(WINE_DLLS):
+        dlls = sorted(n for n in os.listdir(WINE_DLLS) if n.endswith(".dll") and
+                      40000 <= os.path.getsize(os.path.join(WINE_DLLS, n)) <= 250000)[:5]
+        for name in dlls:
+            with open(os.path.join(WINE_DLLS, name), "rb") as f:
+                files["code/" + name] = f.read()
+    else:
+        files["code/fake.dll"] = b"MZ" + bytes(rng.getrandbits(3) for _ in range(200000))
+    return files
+
+
+def solid_records(data):
+    """Each 0x4253 record in the central directory: name -> (offset of its fields in `data`, fields)."""
+    found = {}
+    end = data.rindex(b"PK\x05\x06")
+    count, directory_size = struct.unpack_from("<HI", data, end + 10)
+    record = end - directory_size
+    for _ in range(count):
+        assert data[record:record + 4] == b"PK\x01\x02"
+        name_length, extra_length, comment_length = struct.unpack_from("<HHH", data, record + 28)
+        name = data[record + 46:record + 46 + name_length].decode("utf-8")
+        cursor = extra = record + 46 + name_length
+        while cursor + 4 <= extra + extra_length:
+            block_id, size = struct.unpack_from("<HH", data, cursor)
+            if block_id == 0x4253:
+                found[name] = (cursor + 4, list(struct.unpack_from("<IIQQQB", data, cursor + 4)))
+            cursor += 4 + size
+        record = extra + extra_length + comment_length
+    return found
+
+
+class SolidTest(ToolTestCase):
+    """pack --solid: the blocks come back byte for byte on any core count, and a damaged
+    frame or a lying record fails at its block's first file, never giving a wrong file."""
+
+    def setUp(self):
+        super().setUp()
+        self.files = solid_payload()
+        self.source = self.path("in")
+        toolkit.make_payload(self.source, self.files)
+        os.makedirs(self.path("in", "empty-folder"))
+        self.expected = toolkit.tree_bytes(self.source)
+        self.options = ("--solid", "--level", "3", "--solid-block", "1")
+        self.installer = self.path("solid.exe")
+        self.pack(self.source, self.installer, *self.options, "--quiet")
+        self.entries = self.listing(self.installer)["entries"]
+
+    def first_of_block(self, block):
+        return next(e for e in self.entries if e["solid_block"] == block)
+
+    def check_stopped_at(self, installer, entry, cores=None):
+        """extract and verify of `installer` fail at `entry`; files before it are right, none from it on."""
+        prefix = ["taskset", "-c", cores] if cores else []
+        dest = tempfile.mkdtemp(dir=self.dir)
+        result = subprocess.run(prefix + TOOL + ["extract", installer, dest], capture_output=True, text=True,
+                                timeout=300)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn(entry["name"], result.stderr)
+        got = toolkit.tree_bytes(dest)
+        self.assertFalse([n for n in got if ".tmp" in n], got.keys())
+        for e in self.entries:
+            if e["kind"] != "file":
+                continue
+            name = e["name"]
+            if e["index"] < entry["index"]:
+                self.assertEqual(got.get(name), self.expected[name], name)
+            else:
+                self.assertNotIn(name, got)
+        verify = subprocess.run(prefix + TOOL + ["verify", installer], capture_output=True, text=True, timeout=300)
+        self.assertEqual(verify.returncode, 1, verify.stdout + verify.stderr)
+        self.assertIn(entry["name"], verify.stdout + verify.stderr)
+        self.assertIn("FAILED", verify.stdout)
+
+    def test_round_trip(self):
+        blocks = {e["solid_block"] for e in self.entries} - {None}
+        self.assertGreaterEqual(len(blocks), 3)
+        for e in self.entries:
+            in_block = e["kind"] == "file" and e["uncompressed_size"] > 0
+            self.assertEqual(e["solid_block"] is not None, in_block, e)
+            self.assertEqual(e["method_name"] == "solid", in_block, e)
+        self.assertIn("result:        OK", self.ok("verify", self.installer).stdout)
+        tested = json.loads(self.ok("extract", self.installer, "--test", "--json").stdout)
+        self.assertEqual((tested["test"], tested["destination"]), (True, None))
+        dest = self.path("x")
+        report = json.loads(self.ok("extract", self.installer, dest, "--json").stdout)
+        self.assertEqual(toolkit.tree_bytes(dest), self.expected)
+        self.assertEqual(report, {"installer": self.installer, "destination": dest, "test": False,
+                                  "entries": len(self.entries), "kept_existing": 0, "solid_blocks": len(blocks),
+                                  "bytes": sum(e["uncompressed_size"] for e in self.entries)})
+        # Output as documented: --quiet prints nothing, --json stays one document with kept files.
+        quiet = self.ok("extract", self.installer, self.path("q"), "--quiet")
+        self.assertEqual((quiet.stdout, quiet.stderr), ("", ""))
+        kept = json.loads(self.ok("extract", self.installer, dest, "--skip-existing", "--json").stdout)
+        self.assertEqual(kept["kept_existing"], sum(1 for e in self.entries if e["kind"] == "file"))
+        outputs, _ = self.packed_on(self.source, "threads", (1, 2), *self.options)
+        self.assertEqual(outputs[0], outputs[1])
+        with open(self.installer, "rb") as f:
+            self.assertEqual(outputs[0], f.read())
+
+    def test_damaged_frame_fails_at_its_block(self):
+        with open(self.installer, "rb") as f:
+            data = bytearray(f.read())
+        with zipfile.ZipFile(self.installer) as archive:
+            infos = {i.filename: i for i in archive.infolist()}
+        last = max(e["solid_block"] for e in self.entries if e["solid_block"] is not None)
+        for block in (0, 1, last):
+            entry = self.first_of_block(block)
+            info = infos[entry["name"]]
+            self.assertGreater(info.compress_size, 0)
+            name_length, extra_length = struct.unpack_from("<HH", data, info.header_offset + 26)
+            middle = info.header_offset + 30 + name_length + extra_length + info.compress_size // 2
+            damaged = self.path(f"damaged-{block}.exe")
+            with open(damaged, "wb") as f:
+                f.write(data[:middle] + bytes([data[middle] ^ 0x40]) + data[middle + 1:])
+            for cores in ("0", None):
+                with self.subTest(block=block, cores=cores or "all"):
+                    self.check_stopped_at(damaged, entry, cores)
+
+    def test_lying_records_are_refused_at_their_block(self):
+        with open(self.installer, "rb") as f:
+            data = f.read()
+        records = solid_records(data)
+        # (case, the block lied about, whether every record of it lies alike, field, change)
+        block_size, prefix, offset, length, filter_ = 2, 1, 3, 4, 5
+        cases = [("offset + 1", 1, False, offset, lambda v: v + 1),
+                 ("length - 1", 1, False, length, lambda v: v - 1),
+                 ("block size, one record", 1, False, block_size, lambda v: v + 1),
+                 ("block size, every record", 2, True, block_size, lambda v: v - 1),
+                 ("prefix pointing forward", 1, True, prefix, lambda v: 2),
+                 ("prefix to itself", 2, True, prefix, lambda v: 2),
+                 ("unknown filter", 2, False, filter_, lambda v: 9)]
+        for case, block, every, field, change in cases:
+            with self.subTest(case=case):
+                members = [e["name"] for e in self.entries if e["solid_block"] == block]
+                # A lone record lies on the block's second file, so its offset is not 0 anyway.
+                targets = members if every else [members[min(1, len(members) - 1)]]
+                edited = bytearray(data)
+                for name in targets:
+                    where, fields = records[name]
+                    fields[field] = change(fields[field])
+                    struct.pack_into("<IIQQQB", edited, where, *fields)
+                lying = self.path("lying.exe")
+                with open(lying, "wb") as f:
+                    f.write(edited)
+                entry = self.first_of_block(block)
+                listed = {e["name"]: e for e in json.loads(run_tool("list", lying, "--json").stdout)["entries"]}
+                self.assertEqual(listed[entry["name"]]["refusal"], "bad_solid_block", case)
+                self.assertEqual([n for n, e in listed.items() if e["refusal"]], [entry["name"]])
+                self.check_stopped_at(lying, entry)
+
+    def test_prefix_kept_for_any_later_block(self):
+        """A block of noise needs no prefix: made standalone, the layout is still one the stub takes,
+        and the blocks after it still find block 0."""
+        with open(self.installer, "rb") as f:
+            data = bytearray(f.read())
+        blocks = sorted({e["solid_block"] for e in self.entries} - {None})
+        noise = [b for b in blocks[1:-1] if all(e["name"].startswith("noise/") for e in self.entries
+                                                   if e["solid_block"] == b)]
+        if not noise:
+            self.skipTest("no block of noise alone before the last")
+        for name, (where, fields) in solid_records(bytes(data)).items():
+            if fields[0] == noise[0]:
+                fields[1] = 0xFFFFFFFF
+                struct.pack_into("<IIQQQB", data, where, *fields)
+        installer = self.path("standalone.exe")
+        with open(installer, "wb") as f:
+            f.write(data)
+        self.assertIn("result:        OK", self.ok("verify", installer).stdout)
+        # Whether block 0 is gone before a later block decodes depends on timing: a few runs each.
+        for cores in ("0", "0,1"):
+            for _ in range(3):
+                result = subprocess.run(["taskset", "-c", cores] + TOOL + ["extract", installer, "--test"],
+                                        capture_output=True, text=True, timeout=300)
+                self.assertEqual(result.returncode, 0, result.stderr)
+        self.ok("extract", installer, self.path("x"))
+        self.assertEqual(toolkit.tree_bytes(self.path("x")), self.expected)
+
+    def test_usage_errors(self):
+        cases = [(["--solid", "--solid-block", "0"], "--solid-block"),
+                 (["--solid", "--level", "23"], "1 to 22"),
+                 (["--solid-prefix", "10"], "go with --solid"),
+                 (["--solid-block", "4"], "go with --solid")]
+        for options, message in cases:
+            with self.subTest(options=options):
+                result = run_tool("pack", self.stub, self.source, "-o", self.path("bad.exe"), *options)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertFalse(os.path.exists(self.path("bad.exe")))
+
+
 class WindowsSmokeTest(ToolTestCase):
     """The Windows build of the tool (zlib), under Wine: round trips, and the
     same bytes on one thread and on two."""

@@ -185,6 +185,8 @@ TEST(Solid, LyingRecordsAndDamagedBlocksFailAtTheBlocksFirstFile)
         {"a later file's offset moved", record(1, [](SolidRecord& r) { r.offset += 1; }), 0, "not where"},
         {"a length one short", record(5, [](SolidRecord& r) { r.length -= 1; }), 4, "length"},
         {"block sizes disagree", record(1, [](SolidRecord& r) { r.blockSize += 1; }), 0, "two ways"},
+        {"a first file longer than its block", record(2, [](SolidRecord& r) { r.blockSize = r.length - 1; }), 2,
+         "shorter than its files"},
         {"prefix pointing forward", record(2, [](SolidRecord& r) { r.prefix = 2; }), 2, "as its prefix"},
         // Block 1 is not known to be whole until block 2 starts: it is refused too.
         {"block numbers skip one", record(4, [](SolidRecord& r) { r.block = 3; }), 2, "out of order"},

@@ -266,7 +266,9 @@ int runExtract(int argc, char** argv)
         out["bytes"] = tally.written;
         out["kept_existing"] = tally.skipped;
         out["solid_blocks"] = plan.solid.blocks.size();
+        // The document alone: kept files are counted in it, not in a line after it.
         std::fputs(jsonText(out).c_str(), stdout);
+        return kExitOk;
     } else if (quiet) {
         return kExitOk;
     } else if (test)

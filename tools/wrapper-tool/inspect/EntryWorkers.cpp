@@ -8,6 +8,7 @@ struct EntryWorkers::Block {
     State state = State::Idle;
     std::shared_ptr<SolidBlockBytes> bytes;
     size_t tasksLeft = 0; // its files submitted and not yet run
+    bool isPrefix = false; // some block refers to it
     std::string why;
 };
 
@@ -25,8 +26,12 @@ struct EntryWorkers::Job {
 EntryWorkers::EntryWorkers(const std::string& installer, unsigned threads, const SolidLayout* solid)
     : solid_(solid != nullptr && solid->any() ? solid : nullptr), installer_(installer)
 {
-    if (solid_ != nullptr)
+    if (solid_ != nullptr) {
         blocks_.resize(solid_->blocks.size());
+        for (const SolidBlock& block : solid_->blocks)
+            if (block.hasPrefix && block.prefix < blocks_.size())
+                blocks_[block.prefix].isPrefix = true;
+    }
     for (unsigned i = 0; i < (threads == 0 ? 1 : threads); ++i)
         workers_.emplace_back([this] { work(); });
 }
@@ -129,14 +134,13 @@ void EntryWorkers::queueBlocks(size_t from)
 }
 
 // Blocks before the newest file's are done with once their tasks ran; a
-// prefix stays while a block that refers to it may still be decoded.
+// prefix stays, as in the stub: any later block may refer to it, not only the
+// next one.
 void EntryWorkers::dropFinishedBlocks()
 {
     for (size_t b = 0; b < newestBlock_ && b < blocks_.size(); ++b) {
         Block& block = blocks_[b];
-        const bool isPrefix = b + 1 < blocks_.size() && solid_->blocks[b + 1].hasPrefix &&
-                              solid_->blocks[b + 1].prefix == b;
-        if (block.tasksLeft == 0 && block.bytes && !isPrefix)
+        if (block.tasksLeft == 0 && block.bytes && !block.isPrefix)
             block.bytes.reset();
     }
 }
