@@ -12,8 +12,8 @@ bool parseSolidArguments(const ParsedArguments& args, bool& wanted, SolidOptions
                                        solid.level > 22)) {
         error = "--level takes a number from 1 to 22 with --solid";
     } else if (args.has("--solid-block") &&
-               (!parseSmallNumber(args.value("--solid-block"), block) || block < 1 || block > 56)) {
-        error = "--solid-block takes a number of MiB from 1 to 56";
+               (!parseSmallNumber(args.value("--solid-block"), block) || block < 1 || block > 62)) {
+        error = "--solid-block takes a number of MiB from 1 to 62";
     } else if (args.has("--solid-prefix") &&
                (!parseSmallNumber(args.value("--solid-prefix"), prefix) || prefix > 90)) {
         error = "--solid-prefix takes a percentage from 0 to 90";

@@ -30,8 +30,12 @@ bool readSolidBlock(const std::vector<const SourceEntry*>& files, SolidBuiltBloc
 {
     block.bytes.clear();
     block.files.clear();
+    uint64_t unread = 0;
+    for (const SourceEntry* entry : files)
+        unread += entry->size;
     std::vector<uint8_t> data;
     for (const SourceEntry* entry : files) {
+        unread -= entry->size;
         if (!readSourceBytes(*entry, 0, entry->size, true, data, error))
             return false;
         SolidBuiltFile file;
@@ -40,7 +44,10 @@ bool readSolidBlock(const std::vector<const SourceEntry*>& files, SolidBuiltBloc
         std::vector<uint8_t> filtered;
         if (looksLikeCode(data.data(), data.size()))
             filtered = branchSplitEncode(data.data(), data.size());
-        if (!filtered.empty() && filterKeepsBounds(data.size(), filtered.size())) {
+        // A filtered form that grew may only take room the files still to
+        // come leave free, even if none of them shrinks.
+        const bool fits = block.bytes.size() + filtered.size() + unread <= kMaxSolidBlockSize;
+        if (!filtered.empty() && fits && filterKeepsBounds(data.size(), filtered.size())) {
             file.filter = kFilterBranchSplit;
             block.bytes.insert(block.bytes.end(), filtered.begin(), filtered.end());
         } else {

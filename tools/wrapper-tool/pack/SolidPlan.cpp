@@ -40,12 +40,25 @@ std::vector<SolidCut> planSolidBlocks(const std::vector<uint64_t>& sizes, const 
     }
     const uint64_t target = std::max<uint64_t>(std::min(options.blockSize, kMaxSolidBlockFiles), 1);
     const uint64_t rest = sum(sizes, at, sizes.size());
-    // Blocks of even size: as many as `target` asks for, each about rest / n.
-    const uint64_t count = (rest + target - 1) / target;
-    const uint64_t even = count == 0 ? target : (rest + count - 1) / count;
-    while (at < sizes.size()) {
-        const size_t end = takeUntil(sizes, at, even);
+    // As many blocks as `target` asks for, each cut at the file border
+    // nearest to an even share, so no block is a sliver.
+    const uint64_t count = std::max<uint64_t>((rest + target - 1) / target, 1);
+    uint64_t passed = 0; // bytes of the rest before `at`
+    for (uint64_t k = 1; at < sizes.size(); ++k) {
+        const uint64_t goal = k >= count ? rest : rest / count * k;
+        size_t end = at;
+        uint64_t held = 0;
+        while (end < sizes.size() && held + sizes[end] <= kMaxSolidBlockFiles && passed + held < goal) {
+            const uint64_t before = passed + held;
+            const uint64_t after = before + sizes[end];
+            if (held != 0 && after > goal && after - goal > goal - before)
+                break;
+            held += sizes[end++];
+        }
+        if (end == at)
+            held += sizes[end++];
         cuts.push_back(SolidCut{at, end, false});
+        passed += held;
         at = end;
     }
     // A lone block refers to nothing: it is its own.

@@ -16,8 +16,9 @@ struct SolidOptions {
 // Files up to this size go into blocks (their filtered form must fit one);
 // larger ones are deflated as entries of their own.
 const uint64_t kMaxSolidFileSize = uint64_t(48) << 20;
-// A block is closed before it passes this many bytes of files.
-const uint64_t kMaxSolidBlockFiles = uint64_t(56) << 20;
+// A block is closed before it passes this many bytes of files; their
+// filtered forms are kept within the decoded block's limit (SolidBlockBuild).
+const uint64_t kMaxSolidBlockFiles = uint64_t(62) << 20;
 
 struct SolidCut {
     size_t first = 0; // index into the sizes given
