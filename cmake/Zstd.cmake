@@ -50,5 +50,7 @@ if(WRAPPER_ZSTD_SMALL)
 else()
   target_compile_options(wrapper_zstd PRIVATE -O2)
 endif()
-# zstd's code, not ours: our warning set is not its.
-target_compile_options(wrapper_zstd PRIVATE -w)
+# zstd's code, not ours: our warning set is not its. Nothing unwinds through
+# it (the stub has no exceptions), so it needs no unwind tables, and unused
+# functions drop out at the link.
+target_compile_options(wrapper_zstd PRIVATE -w -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
