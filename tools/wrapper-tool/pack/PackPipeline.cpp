@@ -16,6 +16,7 @@
 #include "pack/SourceFile.h"
 #include "platform/OutputFile.h"
 #include "ZipFormat.h"
+#include "pack/PipelineThreads.h"
 #include "pack/ZipWriter.h"
 
 namespace {
@@ -25,7 +26,6 @@ namespace {
 // Generous enough that the other threads keep going while one works
 // through a big entry the writer waits for.
 const uint64_t kReadAheadBudget = uint64_t(256) << 20;
-const auto kProgressTick = std::chrono::milliseconds(250);
 // And at most this many entries ahead per thread.
 const unsigned kEntriesAheadPerThread = 512;
 // Chunks of a big entry read ahead of the writer, per thread.
@@ -117,22 +117,11 @@ public:
     ~Pipeline() { stop(); }
 
     // Ends the workers (once all is written they are idle) and waits for them.
-    void stop()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& worker : workers_)
-            worker.join();
-        workers_.clear();
-    }
+    void stop() { threads_.stop(); }
 
     bool run(ZipWriter& writer, Progress& progress, std::string& error)
     {
-        for (unsigned i = 0; i < options_.threads; ++i)
-            workers_.emplace_back([this] { work(); });
+        threads_.start(options_.threads, [this] { work(); });
         for (size_t index = 0; index < jobs_.size(); ++index) {
             Job& job = jobs_[index];
             const SourceEntry& entry = *job.entry;
@@ -143,14 +132,8 @@ public:
             } else if (!job.compressed) {
                 written = writer.addFile(entry.name, entry.path, entry.size, progress);
             } else {
-                std::unique_lock<std::mutex> lock(mutex_);
-                // Waiting for a big entry can take a while: keep the
-                // progress line's rate and time moving meanwhile.
-                while (!changed_.wait_for(lock, kProgressTick, [&] { return job.state == JobState::Done; })) {
-                    lock.unlock();
-                    progress.advance(0);
-                    lock.lock();
-                }
+                std::unique_lock<std::mutex> lock(threads_.mutex);
+                threads_.waitTicking(lock, progress, [&] { return job.state == JobState::Done; });
                 lock.unlock();
                 if (!job.ok) {
                     error = job.error;
@@ -168,9 +151,9 @@ public:
                 error = writer.error();
                 return false;
             }
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(threads_.mutex);
             written_ = index + 1;
-            changed_.notify_all();
+            threads_.changed.notify_all();
         }
         return true;
     }
@@ -210,11 +193,11 @@ private:
     {
         BufferDeflater deflater(options_.level);
         BufferDeflater* use = options_.level > 0 && deflater.ready() ? &deflater : nullptr;
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(threads_.mutex);
         for (;;) {
             Job* job = nullptr;
-            changed_.wait(lock, [&] {
-                if (stopping_)
+            threads_.changed.wait(lock, [&] {
+                if (threads_.stopping())
                     return true;
                 job = claim();
                 return job != nullptr || next_ >= jobs_.size();
@@ -230,7 +213,7 @@ private:
             times_.seconds += seconds;
             times_.longestSeconds = std::max(times_.longestSeconds, seconds);
             job->state = JobState::Done;
-            changed_.notify_all();
+            threads_.changed.notify_all();
         }
     }
 
@@ -241,13 +224,11 @@ private:
     PackPipelineOptions options_;
     size_t window_;
     std::vector<Job> jobs_;
-    std::vector<std::thread> workers_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
     size_t next_ = 0;
     size_t written_ = 0;
     uint64_t inFlightBytes_ = 0;
-    bool stopping_ = false;
+    // Last: its threads end before anything they use is destroyed.
+    PipelineThreads threads_;
 };
 
 } // namespace

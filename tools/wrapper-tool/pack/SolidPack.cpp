@@ -10,11 +10,11 @@
 #include "ZipSolidLayout.h"
 #include "cli/Progress.h"
 #include "pack/SolidBlockBuild.h"
+#include "pack/PipelineThreads.h"
 #include "pack/ZipWriter.h"
 
 namespace {
 
-const auto kProgressTick = std::chrono::milliseconds(250);
 const int32_t kNotSolid = -1;
 
 struct BlockJob {
@@ -55,23 +55,13 @@ public:
 
     ~SolidPipeline() { stop(); }
 
-    void stop()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& worker : workers_)
-            worker.join();
-        workers_.clear();
-    }
+    // Ends the workers (once all is written they are idle) and waits for them.
+    void stop() { threads_.stop(); }
 
     bool run(ZipWriter& writer, Progress& progress, std::string& error)
     {
         const unsigned threads = std::max(1u, options_.threads);
-        for (unsigned i = 0; i < threads; ++i)
-            workers_.emplace_back([this] { work(); });
+        threads_.start(threads, [this] { work(); });
         for (size_t i = 0; i < entries_.size(); ++i) {
             const SourceEntry& entry = entries_[i];
             progress.setItem(entry.name);
@@ -98,12 +88,8 @@ private:
     bool writeMember(ZipWriter& writer, Progress& progress, size_t b, uint32_t member, std::string& error)
     {
         BlockJob& job = blocks_[b];
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!changed_.wait_for(lock, kProgressTick, [&] { return job.done; })) {
-            lock.unlock();
-            progress.advance(0);
-            lock.lock();
-        }
+        std::unique_lock<std::mutex> lock(threads_.mutex);
+        threads_.waitTicking(lock, progress, [&] { return job.done; });
         lock.unlock();
         if (!job.ok) {
             error = job.error;
@@ -134,7 +120,7 @@ private:
             // The prefix block's bytes stay until every block that refers to it is compressed.
             if (!(hasPrefix_ && b == 0))
                 job.built = SolidBuiltBlock();
-            changed_.notify_all();
+            threads_.changed.notify_all();
         }
         return true;
     }
@@ -159,11 +145,11 @@ private:
         if (&job == &blocks_[0] && hasPrefix_) {
             prefixRead_ = true;
             prefixOk_ = ok;
-            changed_.notify_all();
+            threads_.changed.notify_all();
         }
         if (ok && job.usesPrefix) {
-            changed_.wait(lock, [&] { return prefixRead_ || stopping_; });
-            ok = prefixOk_ && !stopping_;
+            threads_.changed.wait(lock, [&] { return prefixRead_ || threads_.stopping(); });
+            ok = prefixOk_ && !threads_.stopping();
             if (!ok && error.empty())
                 error = blocks_[0].error.empty() ? "the solid prefix block could not be read" : blocks_[0].error;
         }
@@ -178,12 +164,12 @@ private:
 
     void work()
     {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(threads_.mutex);
         for (;;) {
             BlockJob* job = nullptr;
-            changed_.wait(lock, [&] {
-                job = stopping_ ? nullptr : claim();
-                return stopping_ || job != nullptr || next_ >= blocks_.size();
+            threads_.changed.wait(lock, [&] {
+                job = threads_.stopping() ? nullptr : claim();
+                return threads_.stopping() || job != nullptr || next_ >= blocks_.size();
             });
             if (job == nullptr)
                 return;
@@ -194,7 +180,7 @@ private:
             times.seconds += seconds;
             times.longestSeconds = std::max(times.longestSeconds, seconds);
             job->done = true;
-            changed_.notify_all();
+            threads_.changed.notify_all();
         }
     }
 
@@ -206,12 +192,10 @@ private:
     bool hasPrefix_ = false;
     bool prefixRead_ = false;
     bool prefixOk_ = false;
-    std::vector<std::thread> workers_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
     size_t next_ = 0;
     size_t blocksWritten_ = 0;
-    bool stopping_ = false;
+    // Last: its threads end before anything they use is destroyed.
+    PipelineThreads threads_;
 };
 
 } // namespace
