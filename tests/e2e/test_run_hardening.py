@@ -82,6 +82,11 @@ class RunHardening(PrefixTestCase):
             runs = [self.start_run(exe, tag) for tag in tags]
             for run in runs:
                 self.assertEqual(run.wait(timeout=120), 0)
+            # The stub does not wait for what it starts: a program of this
+            # attempt still starting could list the next attempt's emptied
+            # work area into its record. Each has written its record once done.
+            for tag in tags:
+                self.assertIsNotNone(self.prefix.wait_json("C:\\record\\%s.json" % tag), tag)
             with open(os.path.join(self.prefix.work_area_unix, LOG_NAME), "rb") as f:
                 logged = log_runs(f.read())
             self.assertEqual(len(logged), 2)
