@@ -95,10 +95,23 @@ parent=$(dirname "$dest")
 mkdir -p "$parent" || exit 1
 work=$(mktemp -d "$parent/.zstd-source.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
-if ! (cd "$work" && apt-get source -qq "$package") >"$work/apt.log" 2>&1; then
-  say "apt-get source $package failed: $(grep -E '^E: ' "$work/apt.log" | head -n 2 | paste -sd ' ')"
-  exit 1
-fi
+# A mirror caught mid-sync refuses for a while: tried as often as
+# install-deps.sh tries its update, the indexes renewed in between.
+tries=${INSTALL_DEPS_TRIES:-3}
+for ((try = 1; ; try++)); do
+  if (cd "$work" && apt-get source -qq "$package") >"$work/apt.log" 2>&1; then
+    break
+  fi
+  reason=$(grep -E '^E: ' "$work/apt.log" | head -n 2 | paste -sd ' ')
+  if [ "$try" -ge "$tries" ]; then
+    say "apt-get source $package failed $try times: $reason"
+    exit 1
+  fi
+  say "apt-get source $package failed (try $try of $tries: $reason); trying again in ${INSTALL_DEPS_PAUSE:-10} s"
+  sleep "${INSTALL_DEPS_PAUSE:-10}"
+  apt-get update -qq >/dev/null 2>&1
+  find "$work" -mindepth 1 -delete
+done
 unpacked=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libzstd-*' | head -n 1)
 if [ -z "$unpacked" ] || [ ! -f "$unpacked/lib/zstd.h" ]; then
   say "apt-get source $package left no unpacked zstd sources"

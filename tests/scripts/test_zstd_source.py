@@ -21,6 +21,13 @@ echo "sources_parts='$FAKE_ETC/sources.list.d/'"
 echo "apt-get $*" >>"$FAKE_LOG"
 case $* in
 *source*)
+  # FAKE_SOURCE_FAILS: how many times `source` fails first, as a mirror mid-sync does.
+  failed=$(cat "$FAKE_LOG.fails" 2>/dev/null || echo 0)
+  if [ "$failed" -lt "${FAKE_SOURCE_FAILS:-0}" ]; then
+    echo $((failed + 1)) >"$FAKE_LOG.fails"
+    echo "E: Failed to fetch libzstd_1.5.4+dfsg2-5.dsc  Hash Sum mismatch"
+    exit 100
+  fi
   mkdir -p libzstd-1.5.4+dfsg2/lib/decompress
   : >libzstd-1.5.4+dfsg2/lib/zstd.h
   printf 'Source: libzstd\nVersion: 1.5.4+dfsg2-5\n' >libzstd_1.5.4+dfsg2-5.dsc ;;
@@ -72,8 +79,9 @@ class ZstdSourceTest(unittest.TestCase):
         with open(os.path.join(self.etc, name), "w") as f:
             f.write(text)
 
-    def run_script(self):
-        env = {"PATH": self.bin + ":/usr/bin:/bin", "FAKE_ETC": self.etc, "FAKE_LOG": self.log}
+    def run_script(self, fails=0):
+        env = {"PATH": self.bin + ":/usr/bin:/bin", "FAKE_ETC": self.etc, "FAKE_LOG": self.log,
+               "FAKE_SOURCE_FAILS": str(fails), "INSTALL_DEPS_PAUSE": "0"}
         done = subprocess.run(["bash", SCRIPT, self.dest], env=env, capture_output=True, text=True,
                               timeout=60)
         calls = open(self.log).read().splitlines() if os.path.exists(self.log) else []
@@ -99,18 +107,26 @@ class ZstdSourceTest(unittest.TestCase):
              {"sources.list": "deb http://mirror.invalid/debian bookworm contrib\n"}, None, 1,
              ["no deb entry for a main component"]),
         ]
-        for name, files, entry, code, words in cases:
+        src = {"sources.list.d/debian.sources": DEB822, "sources.list.d/src.sources": DEB822_SRC}
+        # (case, files, how often `source` fails first, exit code, words, updates)
+        retries = [
+            ("a mirror mid-sync, once", src, 1, 0, ["try 1 of 3", "Hash Sum mismatch", "fetched"], 1),
+            ("a mirror that stays broken", src, 9, 1, ["failed 3 times", "Hash Sum mismatch"], 2),
+        ]
+        rows = [(n, f, e, c, w, 0, 1 if e else 0) for n, f, e, c, w in cases]
+        rows += [(n, f, None, c, w, fails, updates) for n, f, fails, c, w, updates in retries]
+        for name, files, entry, code, words, fails, updates in rows:
             with self.subTest(name):
                 self.tearDown()
                 self.setUp()
                 for path, text in files.items():
                     self.write(path, text)
-                done, calls = self.run_script()
+                done, calls = self.run_script(fails)
                 self.assertEqual(done.returncode, code, done.stderr)
                 for word in words:
                     self.assertIn(word, done.stdout + done.stderr)
                 self.assertEqual(self.added(), dict([entry]) if entry else {})
-                self.assertEqual(sum(c.startswith("apt-get update") for c in calls), 1 if entry else 0, calls)
+                self.assertEqual(sum(c.startswith("apt-get update") for c in calls), updates, calls)
                 self.assertEqual(os.path.isfile(os.path.join(self.dest, "lib", "zstd.h")), code == 0)
                 self.assertEqual([p for p in os.listdir(os.path.dirname(self.dest)) if p.startswith(".")]
                                  if os.path.isdir(os.path.dirname(self.dest)) else [], [])
