@@ -15,6 +15,7 @@
 #include <zstd.h>
 
 #include "BranchFilter.h"
+#include "SolidFilter.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "cannot read %s\n", argv[first + 1 + f]);
             return 3;
         }
-        code += looksLikeCode(files[f].data(), files[f].size());
+        code += solidFilterFor(files[f].data(), files[f].size()) != kFilterNone;
         plain.insert(plain.end(), files[f].begin(), files[f].end());
     }
     const double mb = plain.size() / 1e6;

@@ -76,23 +76,3 @@ std::vector<uint8_t> branchSplitEncode(const uint8_t* data, size_t size, const B
     out.insert(out.end(), targets.begin(), targets.end());
     return out;
 }
-
-// Only x86 code has the E8 rel32 calls the filter converts; on other files (text, images)
-// the bench shows it costs a little, on x86 PE and ELF images it saves.
-bool looksLikeCode(const uint8_t* data, size_t size)
-{
-    if (size >= 20 && data[0] == 0x7F && data[1] == 'E' && data[2] == 'L' && data[3] == 'F' && data[5] == 1) {
-        const unsigned machine = data[18] | data[19] << 8;
-        return machine == 3 || machine == 62; // i386, x86-64
-    }
-    if (size < 0x40 || data[0] != 'M' || data[1] != 'Z')
-        return false;
-    const uint32_t peOffset = loadLe32(data + 0x3C);
-    if (peOffset > size || size - peOffset < 6)
-        return false;
-    const uint8_t* pe = data + peOffset;
-    if (pe[0] != 'P' || pe[1] != 'E' || pe[2] != 0 || pe[3] != 0)
-        return false;
-    const unsigned machine = pe[4] | pe[5] << 8;
-    return machine == 0x014C || machine == 0x8664;
-}

@@ -5,10 +5,6 @@
 
 #include "BranchSplitRule.h"
 
-// The filter ids a solid member may name (documented in docs/solid-blocks.md by the team).
-const uint8_t kFilterNone = 0;
-const uint8_t kFilterBranchSplit = 1;
-
 // The filtered form of `size` bytes (self-describing: a small header gives the stream
 // lengths). x86 CALL rel32 operands whose target lands inside the file become absolute
 // big-endian targets in a stream of their own, so that calls to one function look alike.
@@ -53,6 +49,3 @@ private:
     uint32_t previousTarget = 0;
     const char* failure = nullptr;
 };
-
-// Whether a file looks like code worth filtering: an x86 or x86-64 PE or ELF image.
-bool looksLikeCode(const uint8_t* data, size_t size);

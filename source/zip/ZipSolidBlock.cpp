@@ -6,7 +6,7 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
-#include "BranchFilter.h"
+#include "SolidFilter.h"
 #include "ZipEntryData.h"
 #include "ZipOutputCheck.h"
 #include "ZipRecords.h"
@@ -147,8 +147,8 @@ bool deliverSolidMember(const SolidBlockBytes& block, const SolidMember& member,
                 return false;
             at += piece;
         }
-    } else if (member.filter == kFilterBranchSplit) {
-        BranchSplitDecoder decoder(bytes, length, entry.uncompressedSize);
+    } else {
+        SolidFilterDecoder decoder(member.filter, bytes, length, entry.uncompressedSize);
         std::vector<uint8_t> piece(kOutputPiece);
         while (!decoder.finished()) {
             size_t produced = 0;
@@ -159,8 +159,6 @@ bool deliverSolidMember(const SolidBlockBytes& block, const SolidMember& member,
             if (!check.deliver(sink, piece.data(), uint32_t(produced)))
                 return false;
         }
-    } else {
-        return false;
     }
     return check.matches() && sink.finish();
 }

@@ -1,6 +1,6 @@
 #include "ZipSolidLayout.h"
 
-#include "BranchFilter.h"
+#include "SolidFilter.h"
 #include "ZipBytes.h"
 #include "ZipExtraField.h"
 
@@ -61,7 +61,7 @@ struct Checker {
 
         if (entry.isDirectory() || entry.uncompressedSize == 0)
             return fail(index, "a folder or an empty file has no place in a block");
-        if (record.filter > kFilterBranchSplit)
+        if (record.filter > kLastSolidFilter)
             return fail(index, "filter " + std::to_string(record.filter) + " is unknown");
         if (record.filter == kFilterNone && record.length != entry.uncompressedSize)
             return fail(index, "its length is not its file's size");

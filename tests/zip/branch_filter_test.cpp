@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "BranchFilter.h"
+#include "SolidFilter.h"
 
 namespace {
 
@@ -205,7 +205,7 @@ TEST(BranchFilterTest, RefusesLyingFormsWithinTheSize)
     }
 }
 
-TEST(BranchFilterTest, TakesOnlyX86ImagesForCode)
+TEST(BranchFilterTest, ChoosesTheFilterByMachine)
 {
     Bytes pe(0x100, 0);
     pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 0x80;
@@ -221,24 +221,24 @@ TEST(BranchFilterTest, TakesOnlyX86ImagesForCode)
         const Bytes& image;
         Edit edit;
         size_t size; // 0: the whole image
-        bool code;
+        uint8_t filter;
     } cases[] = {
-        {"x86-64 PE", pe, [](Bytes&) {}, 0, true},
-        {"i386 PE", pe, [](Bytes& b) { b[0x84] = 0x4C, b[0x85] = 0x01; }, 0, true},
-        {"ARM64 PE", pe, [](Bytes& b) { b[0x84] = 0x64, b[0x85] = 0xAA; }, 0, false},
-        {"bad PE signature", pe, [](Bytes& b) { b[0x82] = 'X'; }, 0, false},
-        {"PE header past the end", pe, [](Bytes& b) { b[0x3D] = 0xFF; }, 0, false},
-        {"PE header cut off", pe, [](Bytes&) {}, 0x84, false},
-        {"x86-64 ELF", elf, [](Bytes&) {}, 0, true},
-        {"i386 ELF", elf, [](Bytes& b) { b[18] = 3; }, 0, true},
-        {"AArch64 ELF", elf, [](Bytes& b) { b[18] = 183; }, 0, false},
-        {"big-endian ELF", elf, [](Bytes& b) { b[5] = 2; }, 0, false},
-        {"text", text, [](Bytes&) {}, 0, false},
+        {"x86-64 PE", pe, [](Bytes&) {}, 0, kFilterAddressBranchSplit},
+        {"i386 PE", pe, [](Bytes& b) { b[0x84] = 0x4C, b[0x85] = 0x01; }, 0, kFilterBranchSplit},
+        {"ARM64 PE", pe, [](Bytes& b) { b[0x84] = 0x64, b[0x85] = 0xAA; }, 0, kFilterNone},
+        {"bad PE signature", pe, [](Bytes& b) { b[0x82] = 'X'; }, 0, kFilterNone},
+        {"PE header past the end", pe, [](Bytes& b) { b[0x3D] = 0xFF; }, 0, kFilterNone},
+        {"PE header cut off", pe, [](Bytes&) {}, 0x84, kFilterNone},
+        {"x86-64 ELF", elf, [](Bytes&) {}, 0, kFilterAddressBranchSplit},
+        {"i386 ELF", elf, [](Bytes& b) { b[18] = 3; }, 0, kFilterBranchSplit},
+        {"AArch64 ELF", elf, [](Bytes& b) { b[18] = 183; }, 0, kFilterNone},
+        {"big-endian ELF", elf, [](Bytes& b) { b[5] = 2; }, 0, kFilterNone},
+        {"text", text, [](Bytes&) {}, 0, kFilterNone},
     };
     for (const auto& c : cases) {
         Bytes image = c.image;
         c.edit(image);
-        EXPECT_EQ(looksLikeCode(image.data(), c.size ? c.size : image.size()), c.code) << c.name;
+        EXPECT_EQ(solidFilterFor(image.data(), c.size ? c.size : image.size()), c.filter) << c.name;
     }
 }
 

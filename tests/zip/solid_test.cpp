@@ -8,7 +8,7 @@
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
-#include "BranchFilter.h"
+#include "SolidFilter.h"
 #include "TestZip.h"
 #include "ZipReader.h"
 #include "ZipSolidBlock.h"
@@ -41,14 +41,28 @@ std::string compressFrame(const std::string& data, const std::string* prefix, in
     return frame;
 }
 
+// x86-64 import calls, which the address filter converts.
+std::string importCalls(size_t count)
+{
+    std::string calls;
+    for (size_t i = 0; i < count; ++i)
+        calls += std::string("\x90\xFF\x15\x10\x20\x00\x00", 7);
+    return calls;
+}
+
 // Six files in three blocks, block 0 the prefix of the others; file 3 is a
 // folder between blocks, which belongs to none. Files are built with the
 // branch filter where asked, so both paths are read.
 struct SolidArchive {
-    std::vector<std::string> contents{patternBytes(30000, 1), patternBytes(20000, 2), patternBytes(25000, 3),
-                                      "", patternBytes(40000, 1) + patternBytes(100, 9), patternBytes(5000, 4)};
+    std::vector<std::string> contents{patternBytes(30000, 1),
+                                      patternBytes(20000, 2),
+                                      patternBytes(25000, 3) + importCalls(100),
+                                      "",
+                                      patternBytes(40000, 1) + patternBytes(100, 9),
+                                      patternBytes(5000, 4)};
     std::vector<int> blockOf{0, 0, 1, -1, 2, 2};
-    std::vector<uint8_t> filterOf{kFilterNone, kFilterBranchSplit, kFilterNone, 0, kFilterNone, kFilterNone};
+    std::vector<uint8_t> filterOf{kFilterNone, kFilterBranchSplit, kFilterAddressBranchSplit,
+                                  0,           kFilterNone,        kFilterNone};
     std::function<void(size_t, SolidRecord&)> editRecord;
     std::function<void(size_t, std::string&)> editFrame; // by block
 
@@ -60,8 +74,8 @@ struct SolidArchive {
             if (blockOf[i] < 0)
                 continue;
             std::string form = contents[i];
-            if (filterOf[i] == kFilterBranchSplit) {
-                const std::vector<uint8_t> f = branchSplitEncode(bytes(form), form.size());
+            if (filterOf[i] != kFilterNone) {
+                const std::vector<uint8_t> f = solidFilterEncode(filterOf[i], bytes(form), form.size());
                 form.assign(f.begin(), f.end());
             }
             SolidRecord& r = records[i];

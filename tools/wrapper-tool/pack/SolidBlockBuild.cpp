@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "BranchFilter.h"
+#include "SolidFilter.h"
 #include "ZipSolidLayout.h"
 #include "deflate/BufferDeflater.h"
 #include "pack/SourceFile.h"
@@ -42,13 +42,14 @@ bool readSolidBlock(const std::vector<const SourceEntry*>& files, SolidBuiltBloc
         file.offset = block.bytes.size();
         file.crc = entryCrc32(0, data.data(), data.size());
         std::vector<uint8_t> filtered;
-        if (looksLikeCode(data.data(), data.size()))
-            filtered = branchSplitEncode(data.data(), data.size());
+        const uint8_t filter = solidFilterFor(data.data(), data.size());
+        if (filter != kFilterNone)
+            filtered = solidFilterEncode(filter, data.data(), data.size());
         // A filtered form that grew may only take room the files still to
         // come leave free, even if none of them shrinks.
         const bool fits = block.bytes.size() + filtered.size() + unread <= kMaxSolidBlockSize;
         if (!filtered.empty() && fits && filterKeepsBounds(data.size(), filtered.size())) {
-            file.filter = kFilterBranchSplit;
+            file.filter = filter;
             block.bytes.insert(block.bytes.end(), filtered.begin(), filtered.end());
         } else {
             file.filter = kFilterNone;
