@@ -16,20 +16,26 @@ void storeLe32(uint8_t* at, uint32_t value)
 // next scan position.
 uint64_t convert(uint8_t* bytes, uint64_t base, uint64_t from, uint64_t end, int sign)
 {
-    uint64_t at = from;
-    while (at < end) {
-        uint8_t* here = bytes + (at - base);
-        const size_t field = addressFieldAt(here);
+    uint8_t* at = bytes + (from - base);
+    uint8_t* const stop = bytes + (end - base);
+    while (at < stop) {
+        // Most positions fail this cheaper test first: every candidate has a
+        // RIP ModRM byte at +2, or is FF with one at +1.
+        if ((at[2] & 0xC7) != 0x05 && at[0] != 0xFF) {
+            ++at;
+            continue;
+        }
+        const size_t field = addressFieldAt(at);
         if (field == 0) {
             ++at;
             continue;
         }
-        const uint32_t next = uint32_t(at + field + 4);
-        const uint32_t stored = readU32(here + field);
-        storeLe32(here + field, sign > 0 ? stored + next : stored - next);
+        const uint32_t next = uint32_t(base + uint64_t(at - bytes) + field + 4);
+        const uint32_t stored = readU32(at + field);
+        storeLe32(at + field, sign > 0 ? stored + next : stored - next);
         at += field + 4;
     }
-    return at;
+    return base + uint64_t(at - bytes);
 }
 
 } // namespace
