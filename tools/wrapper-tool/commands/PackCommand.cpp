@@ -43,7 +43,7 @@ const char kUsage[] =
     "  --solid         compress the files together in zstd blocks (docs/solid-blocks.md):\n"
     "                  a far smaller installer that only the stub and wrapper-tool\n"
     "                  extract (unzip, 7z, bsdtar and Python's zipfile list it, but\n"
-    "                  cannot extract it); --level is then zstd's, 1 to 22 (default 22).\n"
+    "                  cannot extract it); --level is then zstd's, 1 to 22 (default 19).\n"
     "                  Needs the native build (the Windows tool has no zstd encoder)\n"
     "  --solid-block MIB    the target size of a block (default 40)\n"
     "  --solid-prefix PERCENT  the first block's share, which the others refer\n"

@@ -9,7 +9,7 @@
 struct SolidOptions {
     // Chosen on the bench's real-PE payload (docs/solid-blocks.md): the
     // smallest installer whose pack is no slower than 7-Zip's.
-    int level = 22;              // zstd level, 1 to 22
+    int level = 19;              // zstd level, 1 to 22
     uint32_t prefixPercent = 35; // the first block's share, which every other block refers to
     uint64_t blockSize = uint64_t(40) << 20; // the other blocks' target size
     unsigned threads = 1;
