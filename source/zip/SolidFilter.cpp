@@ -73,10 +73,6 @@ bool SolidFilterDecoder::next(uint8_t* out, size_t capacity, size_t& produced)
     if (!split.next(out + carried, capacity - carried, got))
         return false;
     const size_t total = carried + got;
-    if (total > capacity) {
-        failure = "piece overrun";
-        return false;
-    }
     // Nothing more comes once the split stops producing.
     produced = restorer.restore(out, total, got == 0 || split.finished());
     carried = total - produced;

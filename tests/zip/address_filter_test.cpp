@@ -8,33 +8,17 @@
 #include <random>
 #include <string>
 
+#include "FilterDecode.h"
 #include "SolidFilter.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Decoded
-{
-    Bytes bytes;
-    bool finished = false;
-    std::string error;
-};
-
 Decoded decodeForm(const Bytes& form, uint64_t size, size_t capacity)
 {
     SolidFilterDecoder decoder(kFilterAddressBranchSplit, form.data(), form.size(), size);
-    Decoded out;
-    Bytes piece(capacity);
-    for (size_t produced = 1; produced != 0;) {
-        if (!decoder.next(piece.data(), capacity, produced))
-            break;
-        EXPECT_LE(produced, capacity);
-        out.bytes.insert(out.bytes.end(), piece.begin(), piece.begin() + produced);
-    }
-    out.finished = decoder.finished();
-    out.error = decoder.error();
-    return out;
+    return decodeInPieces(decoder, capacity);
 }
 
 Bytes withAt(Bytes data, size_t at, Bytes insn)

@@ -10,34 +10,18 @@
 #include <random>
 #include <string>
 
+#include "FilterDecode.h"
 #include "SolidFilter.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Decoded
-{
-    Bytes bytes;
-    bool ok = true;
-    bool finished = false;
-    std::string error;
-};
-
 Decoded decode(const Bytes& filtered, uint64_t size, size_t capacity,
                const BranchSplitVariant& variant = BranchSplitVariant())
 {
     BranchSplitDecoder decoder(filtered.data(), filtered.size(), size, variant);
-    Decoded result;
-    Bytes piece(capacity);
-    for (size_t produced = 1; result.ok && produced != 0;) {
-        result.ok = decoder.next(piece.data(), capacity, produced);
-        EXPECT_LE(produced, capacity);
-        result.bytes.insert(result.bytes.end(), piece.begin(), piece.begin() + produced);
-    }
-    result.finished = decoder.finished();
-    result.error = decoder.error();
-    return result;
+    return decodeInPieces(decoder, capacity);
 }
 
 size_t targetBytes(const Bytes& filtered)
